@@ -1,0 +1,41 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "OpenUrl.h"
+
+namespace pellamark {
+
+// What the start-up check needs from the program's windows.
+class ServerCheckHost {
+public:
+    virtual ~ServerCheckHost() = default;
+    // An OK-only message box without icon, titled with the program's title.
+    virtual void MsgBox(const std::string& text) = 0;
+    // Closes the main window for good, which ends the program.
+    virtual void UnloadMain() = 0;
+};
+
+using UrlFetcher = std::function<std::string(const std::string& url, const FetchOptions&)>;
+
+// Probes the service. Returns true when start-up may go on; false after it has told the user
+// and unloaded the main window.
+bool CheckServer(ServerCheckHost& host, const UrlFetcher& fetch = OpenUrl,
+                 std::string_view serviceHost = {});
+
+// The probe address on the given service host (the built-in one when empty).
+std::string probeAddress(std::string_view serviceHost = {});
+
+// Message texts, kept in one place.
+std::string unreachableMessage();
+// The main window's load handler and CheckServer's own report.
+std::string loadErrorReport(std::int32_t number, const std::string& description);
+// A failure of the network library during the fetch.
+std::string connectErrorReport(std::int32_t number, const std::string& description);
+// The dialogs' SUBMIT and CHANGE report.
+std::string dialogErrorReport(std::int32_t number, const std::string& description);
+
+} // namespace pellamark

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace pellamark {
+
+struct FetchOptions {
+    // Time allowed to establish the connection.
+    std::chrono::milliseconds connectTimeout{60'000};
+    // Give up when no data arrives for this long.
+    std::chrono::milliseconds idleTimeout{30'000};
+    // Bytes of body kept at most; the transfer stops there and what was read is returned.
+    std::size_t maxBodyBytes = 16u * 1024u * 1024u;
+    // Redirects followed at most (http and https only).
+    long maxRedirects = 10;
+    // Called when the network library itself fails (cannot be loaded or initialised), the one
+    // failure of a fetch that is a run-time error rather than an empty answer.
+    std::function<void(std::int32_t number, const std::string& description)> onRunTimeError;
+};
+
+// HTTP GET of `url`: the whole body as text, or the empty text on every failure. Never throws.
+std::string OpenUrl(const std::string& url, const FetchOptions& options = {});
+
+} // namespace pellamark

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "GlobalSettings.h"
+#include "Registry.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace pellamark {
+
+// What the profile routines need from the program's windows; the GUI implements it.
+class ProfileHost {
+public:
+    virtual ~ProfileHost() = default;
+    // The HTML view's PageAddress.
+    virtual void SetPageAddress(const std::string& address) = 0;
+    // Makes the main window visible.
+    virtual void ShowMainWindow() = 0;
+    // Loads the sign-up dialog (it shows itself).
+    virtual void LoadSignUpDialog() = 0;
+};
+
+// The running executable as the start-with-Windows entry names it.
+struct ExecutableInfo {
+    std::string fileNameWithoutExtension; // "pellamark"
+    std::string fullPath;                 // as the platform reports it
+    std::string folder;                   // the folder the executable runs from
+};
+
+// Reads the running executable's name and path from the platform.
+ExecutableInfo currentExecutable();
+
+inline constexpr const char* ProfileParentKey = "Software\\Quellworks";
+inline constexpr const char* ProfileKey = "Software\\Quellworks\\Pellamark";
+inline constexpr const char* RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+// The user profile: load, read, create and save, on the registry and GlobalSettings.
+class Profile {
+public:
+    Profile(Registry& registry, GlobalSettings& settings, ExecutableInfo executable,
+            std::string serviceHost);
+
+    void LoadProfile(ProfileHost& host);
+    void ReadProfile();
+    void CreateProfile();
+    void SaveOptions(ProfileHost& host);
+
+    // Replaces the user identifier source (tests).
+    void setUserIdGenerator(std::function<std::string()> generator);
+
+private:
+    Registry& m_registry;
+    GlobalSettings& m_settings;
+    ExecutableInfo m_executable;
+    std::string m_serviceHost;
+    std::function<std::string()> m_newUserId;
+};
+
+// Five letters a-z then ten digits, from a generator seeded with the clock mixed with the
+// operating system's random source.
+std::string generateUserId();
+
+// The number a text begins with (blanks before it ignored); 0 when it begins with none.
+double leadingNumber(std::string_view text);
+
+// Shortest decimal form of a number: 2, 0, 2.5.
+std::string shortestDecimal(double value);
+
+// http:// + host + /app/fav.asp?userid=..&emailid=..&pubid=..&version=..
+std::string buildFavoritesUrl(std::string_view serviceHost, const GlobalSettings& settings);
+
+} // namespace pellamark
