@@ -18,7 +18,7 @@ packages=(
   # windows cross build
   g++-mingw-w64-i686 mingw-w64-i686-dev
   # end-to-end desktop tests
-  xvfb xauth openbox trayer xdotool wmctrl x11-utils dbus-x11 fonts-dejavu-core
+  python3 xvfb xauth openbox trayer xdotool wmctrl x11-utils dbus-x11 fonts-dejavu-core
 )
 
 SUDO=""

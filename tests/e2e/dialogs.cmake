@@ -1,0 +1,1 @@
+# dialog end-to-end tests
