@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds everything (warnings are errors) and runs every test, then
+# cross-builds the core library for 32-bit Windows.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+
+echo "== formatting"
+files=$(git ls-files '*.cpp' '*.h' 2>/dev/null || true)
+if [ -n "$files" ]; then
+    # shellcheck disable=SC2086
+    clang-format --dry-run --Werror $files
+fi
+
+echo "== build (Linux)"
+cmake --preset ci
+cmake --build --preset ci
+
+echo "== tests"
+ctest --preset ci -j2
+
+echo "== build (32-bit Windows core)"
+cmake --preset win32-core
+cmake --build --preset win32-core
+echo "== all done"
