@@ -1,0 +1,125 @@
+#include "DialogCommon.h"
+
+#include "CheckServer.h"
+#include "GlobalSettings.h"
+#include "MessageBox.h"
+#include "RunTimeError.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QTextBoundaryFinder>
+
+#include <cmath>
+
+namespace pellamark {
+
+int twipsToPixels(int twips) {
+    return static_cast<int>(std::lround(twips / 15.0));
+}
+
+void placeTwips(QWidget& widget, int left, int top, int width, int height) {
+    widget.setGeometry(twipsToPixels(left), twipsToPixels(top), twipsToPixels(width),
+                       twipsToPixels(height));
+}
+
+QFont designFont(const QString& family, qreal pointSize, bool bold) {
+    QFont font(family);
+    font.setPointSizeF(pointSize);
+    font.setBold(bold);
+    return font;
+}
+
+qsizetype visibleLength(const QString& text) {
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype count = 0;
+    while (finder.toNextBoundary() != -1) {
+        ++count;
+    }
+    return count;
+}
+
+void reportFailureAndEnd(DialogHost& host, std::exception_ptr failure) {
+    const RunTimeError error = describeException(failure);
+    try {
+        host.messageBoxes().MsgBox(
+            QString::fromStdString(dialogErrorReport(error.number(), error.description())));
+    } catch (...) {
+        // The report could not be shown; the program still has to end.
+    }
+    host.unloadMain();
+}
+
+bool runReported(DialogHost& host, const std::function<void()>& handler) {
+    try {
+        handler();
+        return true;
+    } catch (...) {
+        reportFailureAndEnd(host, std::current_exception());
+        return false;
+    }
+}
+
+void bringMainBack(const GlobalSettings& settings, DialogHost& host) {
+    host.setPageAddress(QString::fromStdString(settings.FavoritesUrl));
+    if (host.isMainMinimised()) {
+        // The command that opened the dialog left a minimised window where it was.
+        host.restoreMainToNormal();
+    } else {
+        host.showMain();
+        host.focusMain();
+    }
+    host.setTrayOptionsEnabled(true);
+    host.setTrayRestoreEnabled(true);
+}
+
+void DialogProfileHost::SetPageAddress(const std::string& address) {
+    m_host.setPageAddress(QString::fromStdString(address));
+}
+
+void DialogProfileHost::ShowMainWindow() {
+    m_host.showMain();
+}
+
+void DialogProfileHost::LoadSignUpDialog() {
+    m_loader.loadSignUp();
+}
+
+ModelessDialog::ModelessDialog(DialogHost& host, int clientWidthTwips, int clientHeightTwips)
+    : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                           Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |
+                           Qt::MSWindowsFixedSizeDialogHint),
+      m_host(host) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    // The program lives on in the tray after its last visible window closes.
+    setAttribute(Qt::WA_QuitOnClose, false);
+    setModal(false);
+    setFixedSize(twipsToPixels(clientWidthTwips), twipsToPixels(clientHeightTwips));
+}
+
+void ModelessDialog::showAndActivate() {
+    if (!m_placed) {
+        m_placed = true;
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect area = screen->availableGeometry();
+            move(area.x() + (area.width() - width()) / 2,
+                 area.y() + (area.height() - height()) / 2);
+        }
+    }
+    show();
+    raise();
+    activateWindow();
+}
+
+void ModelessDialog::closeEvent(QCloseEvent* event) {
+    // QDialog would turn the close into reject(), which here is Esc's button; a close is a close.
+    if (event->spontaneous()) {
+        runReported(m_host, [this] {
+            m_host.setTrayRestoreVisible(true);
+            m_host.setTrayRestoreEnabled(true);
+        });
+    }
+    event->accept();
+}
+
+} // namespace pellamark

@@ -1,0 +1,74 @@
+#pragma once
+
+#include "DialogHost.h"
+#include "Profile.h"
+
+#include <QDialog>
+#include <QFont>
+#include <QString>
+
+#include <exception>
+#include <functional>
+
+class QCloseEvent;
+
+namespace pellamark {
+
+struct GlobalSettings;
+
+// Design sizes are in twips; at 96 dots per inch 15 twips make one logical pixel.
+int twipsToPixels(int twips);
+void placeTwips(QWidget& widget, int left, int top, int width, int height);
+
+QFont designFont(const QString& family, qreal pointSize, bool bold);
+
+// The text in characters as the user sees them (grapheme clusters), so that an accent typed as
+// a combining mark or a character outside the basic plane counts once.
+qsizetype visibleLength(const QString& text);
+
+// Shows the dialogs' error report for the failure and ends the program.
+void reportFailureAndEnd(DialogHost& host, std::exception_ptr failure);
+
+// Runs a handler; any failure is reported and ends the program, as an untrapped run-time error
+// would. Returns false when the handler failed.
+bool runReported(DialogHost& host, const std::function<void()>& handler);
+
+// Points the view at the favourites page again and brings the main window back, restoring it
+// when it was left minimised, then gives the two locked tray items back.
+void bringMainBack(const GlobalSettings& settings, DialogHost& host);
+
+// The profile routines reach the main window through this.
+class DialogProfileHost final : public ProfileHost {
+public:
+    DialogProfileHost(DialogHost& host, DialogLoader& loader) : m_host(host), m_loader(loader) {}
+
+    void SetPageAddress(const std::string& address) override;
+    void ShowMainWindow() override;
+    void LoadSignUpDialog() override;
+
+private:
+    DialogHost& m_host;
+    DialogLoader& m_loader;
+};
+
+// A fixed-size, ownerless, modeless window that deletes itself when closed. The user's own close
+// command (close box, window menu, Alt+F4) reaches it as a spontaneous close event and offers the
+// tray's Restore item; closes issued by the program arrive as ordinary events and pass untouched.
+class ModelessDialog : public QDialog {
+    Q_OBJECT
+public:
+    ModelessDialog(DialogHost& host, int clientWidthTwips, int clientHeightTwips);
+
+protected:
+    DialogHost& host() const { return m_host; }
+    // Shows the dialog, modeless and centred, and takes the focus.
+    void showAndActivate();
+
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    DialogHost& m_host;
+    bool m_placed = false;
+};
+
+} // namespace pellamark

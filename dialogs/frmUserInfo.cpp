@@ -1,0 +1,144 @@
+#include "frmUserInfo.h"
+
+#include "GlobalSettings.h"
+#include "MessageBox.h"
+#include "Profile.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+namespace pellamark {
+
+namespace {
+
+const QString SansSerif = QStringLiteral("Microsoft Sans Serif");
+
+QString atSign() {
+    return QStringLiteral("@");
+}
+
+bool acceptableAddress(const QString& text) {
+    return text.contains(atSign()) && !text.isEmpty() && visibleLength(text) >= 5;
+}
+
+} // namespace
+
+QString frmUserInfo::rejectedAddressMessage() {
+    return QStringLiteral("You must enter a email address");
+}
+
+QString frmUserInfo::disclaimerText() {
+    return QStringLiteral(
+        "&Disclaimer: By submitting, you accept our terms and condtions.  The email address is "
+        "used in the registration process to keep track of your favorites and allow you to "
+        "retrieve your favorites if you download a new copy to of the program to another "
+        "machine.  In the event that there are updates available for your software you may "
+        "receive notices about upgrade availability and enhancements.");
+}
+
+frmUserInfo::frmUserInfo(GlobalSettings& settings, Profile& profile, DialogHost& host)
+    : ModelessDialog(host, 6225, 2505), m_settings(settings), m_profile(profile),
+      txtEmailAddress(new QLineEdit(this)), lblLabels_2(new QLabel(this)),
+      lblLabels_3(new QLabel(this)), cmdOK(new QPushButton(this)), cmdTerms(new QPushButton(this)),
+      cmdCancel(new QPushButton(this)) {
+    setObjectName(QStringLiteral("frmUserInfo"));
+    setWindowTitle(QStringLiteral("User Info - Enter Your Email to Start"));
+    setFont(designFont(QStringLiteral("Verdana"), 8.25, false));
+
+    txtEmailAddress->setObjectName(QStringLiteral("txtEmailAddress"));
+    placeTwips(*txtEmailAddress, 1560, 197, 4350, 360);
+    txtEmailAddress->setFont(designFont(SansSerif, 9.75, true));
+
+    lblLabels_2->setObjectName(QStringLiteral("lblLabels_2"));
+    lblLabels_2->setProperty("index", 2);
+    lblLabels_2->setText(QStringLiteral("Your Email"));
+    placeTwips(*lblLabels_2, 90, 253, 1305, 300);
+    lblLabels_2->setFont(designFont(SansSerif, 12, true));
+
+    // The leading "&" is an access key: Alt+D moves to SUBMIT, the next control that can take
+    // the focus.
+    lblLabels_3->setObjectName(QStringLiteral("lblLabels_3"));
+    lblLabels_3->setProperty("index", 3);
+    lblLabels_3->setText(disclaimerText());
+    lblLabels_3->setWordWrap(true);
+    lblLabels_3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    lblLabels_3->setBuddy(cmdOK);
+    placeTwips(*lblLabels_3, 90, 1215, 6180, 1170);
+    lblLabels_3->setFont(designFont(SansSerif, 8.25, true));
+
+    const QFont buttonFont = designFont(SansSerif, 8.25, false);
+
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK->setText(QStringLiteral("SUBMIT"));
+    placeTwips(*cmdOK, 3930, 729, 900, 390);
+    cmdOK->setFont(buttonFont);
+    cmdOK->setDefault(true);
+
+    // Nothing makes the terms button usable; it stays greyed.
+    cmdTerms->setObjectName(QStringLiteral("cmdTerms"));
+    cmdTerms->setText(QStringLiteral("TERMS && CONDITIONS"));
+    placeTwips(*cmdTerms, 1770, 729, 1935, 390);
+    cmdTerms->setFont(buttonFont);
+    cmdTerms->setEnabled(false);
+
+    cmdCancel->setObjectName(QStringLiteral("cmdCancel"));
+    cmdCancel->setText(QStringLiteral("CANCEL"));
+    placeTwips(*cmdCancel, 5040, 720, 855, 390);
+    cmdCancel->setFont(buttonFont);
+
+    setTabOrder(txtEmailAddress, cmdOK);
+    setTabOrder(cmdOK, cmdTerms);
+    setTabOrder(cmdTerms, cmdCancel);
+
+    connect(cmdOK, &QPushButton::clicked, this, &frmUserInfo::cmdOK_Click);
+    connect(cmdTerms, &QPushButton::clicked, this, &frmUserInfo::cmdTerms_Click);
+    connect(cmdCancel, &QPushButton::clicked, this, &frmUserInfo::cmdCancel_Click);
+}
+
+void frmUserInfo::Form_Load() {
+    runReported(host(), [this] {
+        showAndActivate();
+        txtEmailAddress->setFocus(Qt::OtherFocusReason);
+    });
+}
+
+void frmUserInfo::cmdOK_Click() {
+    runReported(host(), [this] {
+        txtEmailAddress->setFocus(Qt::OtherFocusReason);
+        const QString text = txtEmailAddress->text();
+        if (!acceptableAddress(text)) {
+            host().messageBoxes().MsgBox(rejectedAddressMessage());
+            txtEmailAddress->setText(QString());
+            return;
+        }
+        m_settings.NewEmailAddress = text.toStdString();
+        m_profile.CreateProfile();
+        m_profile.ReadProfile();
+        host().setPageAddress(QString::fromStdString(m_settings.FavoritesUrl));
+        host().showMain();
+        close();
+    });
+}
+
+void frmUserInfo::cmdTerms_Click() {
+    runReported(host(), [this] {
+        if (!host().openFileBesideProgram(QStringLiteral("terms.txt"))) {
+            host().messageBoxes().MsgBox(
+                QStringLiteral("The terms and conditions could not be opened. They are in the "
+                               "file terms.txt in the program's folder."));
+        }
+    });
+}
+
+void frmUserInfo::cmdCancel_Click() {
+    runReported(host(), [this] { host().unloadMain(); });
+}
+
+void frmUserInfo::reject() {
+    if (cmdCancel->isEnabled()) {
+        cmdCancel->click();
+    }
+}
+
+} // namespace pellamark
