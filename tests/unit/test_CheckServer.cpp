@@ -1,1 +1,166 @@
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <new>
+#include <ostream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "BuildConfig.h"
+#include "CheckServer.h"
+#include "RunTimeError.h"
+#include "TestHttpServer.h"
+
+using namespace std::chrono_literals;
+using namespace pellamark;
+using pellamark::testing::HttpRequest;
+using pellamark::testing::HttpResponse;
+using pellamark::testing::TestHttpServer;
+
+namespace {
+
+// Records what the check asked of the windows, in order.
+class RecordingHost : public ServerCheckHost {
+public:
+    void MsgBox(const std::string& text) override { calls.push_back("MsgBox: " + text); }
+    void UnloadMain() override { calls.push_back("UnloadMain"); }
+    std::vector<std::string> calls;
+};
+
+const std::string kSupport(config::SupportAddress);
+
+TEST(CheckServerTexts, AreWordedExactly) {
+    EXPECT_EQ(unreachableMessage(),
+              "The server is unreachable. If you are seeing this message when you start your "
+              "computer, you will have to remove Pellamark from your startup.  This can be done "
+              "by clicking OK, then restarting Pellamark, and then by clicking Options under the "
+              "File menu. If this not the case, please check your internet connection or "
+              "firewall. If you are still have problemss, please contact " +
+                  kSupport + ".");
+    EXPECT_EQ(loadErrorReport(5, "Access denied"),
+              "An error occured.  Please report this to " + kSupport + ": 5\tAccess denied");
+    EXPECT_EQ(connectErrorReport(-2147012889, "Name not resolved"),
+              "An error occured in connecting with our server.  Please report this to " + kSupport +
+                  ": -2147012889\tName not resolved");
+    EXPECT_EQ(dialogErrorReport(91, "Object variable not set"),
+              "An error has occured.  Please contact " + kSupport +
+                  " with this information in your email:91 Object variable not set");
+}
+
+TEST(CheckServerProbe, AddressesTheProbePageOnTheServiceHost) {
+    EXPECT_EQ(probeAddress("favourites.example:8080"),
+              "http://favourites.example:8080/app/apphtml.html");
+    EXPECT_EQ(probeAddress(), "http://" + std::string(config::ServiceHost) + "/app/apphtml.html");
+}
+
+TEST(CheckServerProbe, FetchesTheProbeAddressOnceWithDefaultLimits) {
+    RecordingHost host;
+    std::vector<std::string> fetched;
+    FetchOptions seen;
+    auto fetch = [&](const std::string& url, const FetchOptions& options) {
+        fetched.push_back(url);
+        seen = options;
+        return std::string("ok");
+    };
+
+    EXPECT_TRUE(CheckServer(host, fetch, "svc.example"));
+
+    EXPECT_EQ(fetched, std::vector<std::string>{"http://svc.example/app/apphtml.html"});
+    const FetchOptions defaults;
+    EXPECT_EQ(seen.connectTimeout, defaults.connectTimeout);
+    EXPECT_EQ(seen.idleTimeout, defaults.idleTimeout);
+    EXPECT_EQ(seen.maxBodyBytes, defaults.maxBodyBytes);
+    EXPECT_EQ(seen.maxRedirects, defaults.maxRedirects);
+}
+
+struct Outcome {
+    const char* name;
+    std::function<std::string(const std::string&, const FetchOptions&)> fetch;
+    bool goesOn;
+    std::vector<std::string> calls;
+};
+
+void PrintTo(const Outcome& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class CheckServerOutcomeTest : public ::testing::TestWithParam<Outcome> {};
+
+TEST_P(CheckServerOutcomeTest, TellsTheUserThenUnloads) {
+    RecordingHost host;
+    EXPECT_EQ(CheckServer(host, GetParam().fetch, "svc.example"), GetParam().goesOn);
+    EXPECT_EQ(host.calls, GetParam().calls);
+}
+
+std::string answer(std::string text) {
+    return text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, CheckServerOutcomeTest,
+    ::testing::Values(
+        Outcome{"OneCharacter", [](auto&, auto&) { return answer("x"); }, true, {}},
+        Outcome{"MissingPageWithBody",
+                [](auto&, auto&) { return answer("<h1>404 Not Found</h1>"); },
+                true,
+                {}},
+        Outcome{"EmptyAnswer",
+                [](auto&, auto&) { return answer(""); },
+                false,
+                {"MsgBox: " + unreachableMessage(), "UnloadMain"}},
+        Outcome{"LibraryFailure",
+                [](auto&, const FetchOptions& options) {
+                    options.onRunTimeError(2, "Failed initialization");
+                    return answer("");
+                },
+                false,
+                {"MsgBox: " + connectErrorReport(2, "Failed initialization"), "UnloadMain"}},
+        // The library's failure decides even if some text came back with it.
+        Outcome{"LibraryFailureWithText",
+                [](auto&, const FetchOptions& options) {
+                    options.onRunTimeError(12029, "Cannot connect");
+                    return answer("partial");
+                },
+                false,
+                {"MsgBox: " + connectErrorReport(12029, "Cannot connect"), "UnloadMain"}},
+        Outcome{
+            "FetcherThrowsRunTimeError",
+            [](auto&, auto&) -> std::string { throw RunTimeError(5, "Access denied"); },
+            false,
+            {"MsgBox: An error occured.  Please report this to " + kSupport + ": 5\tAccess denied",
+             "UnloadMain"}},
+        Outcome{"FetcherRunsOutOfMemory",
+                [](auto&, auto&) -> std::string { throw std::bad_alloc(); },
+                false,
+                {"MsgBox: " + loadErrorReport(errnum::OutOfMemory, "Out of memory"), "UnloadMain"}},
+        Outcome{
+            "FetcherThrowsSomethingElse",
+            [](auto&, auto&) -> std::string { throw 42; },
+            false,
+            {"MsgBox: " + loadErrorReport(errnum::Unexpected, "Unknown failure"), "UnloadMain"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// With the real fetch: a served probe page lets the start go on, a stopped server does not.
+TEST(CheckServerWithServer, AnswersAsTheServerDoes) {
+    pellamark::testing::ScopedNoProxy noProxy;
+    TestHttpServer server;
+    server.setHandler([](const HttpRequest& request) {
+        return request.target == "/app/apphtml.html" ? HttpResponse::text("<html>up</html>")
+                                                     : HttpResponse::text("", 404);
+    });
+    RecordingHost host;
+
+    EXPECT_TRUE(CheckServer(host, OpenUrl, server.hostAndPort()));
+    EXPECT_TRUE(host.calls.empty());
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].header("User-Agent"), "VB OpenUrl");
+
+    server.stop();
+    EXPECT_FALSE(CheckServer(host, OpenUrl, server.hostAndPort()));
+    EXPECT_EQ(host.calls,
+              (std::vector<std::string>{"MsgBox: " + unreachableMessage(), "UnloadMain"}));
+}
+
+} // namespace

@@ -1,0 +1,104 @@
+#pragma once
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace pellamark::testing {
+
+struct HttpRequest {
+    std::string method;
+    // As sent on the request line: a path, or an absolute address when sent to a proxy.
+    std::string target;
+    std::vector<std::pair<std::string, std::string>> headers;
+
+    // The value of the first header of that name (case-insensitive), or "" when absent.
+    std::string header(std::string_view name) const;
+    // How many headers of that name were sent.
+    int headerCount(std::string_view name) const;
+};
+
+struct HttpResponse {
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+
+    static HttpResponse text(std::string body, int status = 200);
+    static HttpResponse redirect(std::string location, int status = 302);
+};
+
+// A small HTTP/1.1 server on 127.0.0.1 with an ephemeral port, serving on its own threads.
+// Every connection carries one request and is closed after the answer. Besides answering through
+// a handler it can misbehave in ways a well-written server library would not allow.
+class TestHttpServer {
+public:
+    enum class Mode {
+        Answer,            // read the request, answer with the handler's response
+        NeverAnswer,       // read the request, then keep the connection open and silent
+        EndlessBody,       // answer 200 with a body that never ends (no length, no chunks)
+        CloseWithoutAnswer // read the request, then close the connection
+    };
+    using Handler = std::function<HttpResponse(const HttpRequest&)>;
+
+    // Listens at once; throws std::system_error when no socket can be had.
+    TestHttpServer();
+    ~TestHttpServer();
+    TestHttpServer(const TestHttpServer&) = delete;
+    TestHttpServer& operator=(const TestHttpServer&) = delete;
+
+    // Without a handler every request is answered 404 with an empty body.
+    void setHandler(Handler handler);
+    void setMode(Mode mode);
+
+    unsigned short port() const { return m_port; }
+    // "127.0.0.1:<port>"
+    std::string hostAndPort() const;
+    // "http://127.0.0.1:<port>" + path
+    std::string url(std::string_view path = "/") const;
+
+    // Requests received so far, in the order their headers were complete.
+    std::vector<HttpRequest> requests() const;
+
+    // Closes the listening socket and every open connection; afterwards connections are refused.
+    // Safe to call more than once.
+    void stop();
+
+private:
+    void acceptLoop();
+    void serve(int connection);
+    bool waitFor(int fd, short events, int timeoutMs) const;
+
+    int m_listener = -1;
+    int m_wakeRead = -1; // readable once stop() has been called
+    int m_wakeWrite = -1;
+    unsigned short m_port = 0;
+    std::atomic<bool> m_stopping{false};
+
+    mutable std::mutex m_mutex;
+    Handler m_handler;
+    Mode m_mode = Mode::Answer;
+    std::vector<HttpRequest> m_requests;
+    std::vector<int> m_connections;
+    std::vector<std::thread> m_workers;
+    std::thread m_acceptor;
+};
+
+// Clears the proxy variables for its lifetime and puts the earlier values back afterwards, so a
+// proxy set on the machine running the tests does not carry requests meant for a local server.
+class ScopedNoProxy {
+public:
+    ScopedNoProxy();
+    ~ScopedNoProxy();
+    ScopedNoProxy(const ScopedNoProxy&) = delete;
+    ScopedNoProxy& operator=(const ScopedNoProxy&) = delete;
+
+private:
+    std::vector<std::pair<std::string, std::string>> m_saved;
+};
+
+} // namespace pellamark::testing
