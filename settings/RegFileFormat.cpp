@@ -1,1 +1,595 @@
-// placeholder
+#include "RegFileFormat.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace pellamark {
+
+namespace {
+
+constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
+constexpr std::string_view kRoot = "HKEY_CURRENT_USER";
+constexpr std::uint32_t kRegSz = 1;
+constexpr std::uint32_t kRegBinary = 3;
+constexpr std::uint32_t kRegDword = 4;
+
+// Decodes one UTF-8 sequence at `pos`; returns its length, 0 when it is not valid UTF-8.
+std::size_t decodeUtf8(std::string_view text, std::size_t pos, char32_t& cp) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(pos);
+    std::size_t length = 0;
+    char32_t min = 0;
+    if (lead < 0x80) {
+        cp = lead;
+        return 1;
+    }
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        cp = lead & 0x1F;
+        min = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        cp = lead & 0x0F;
+        min = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        cp = lead & 0x07;
+        min = 0x10000;
+    } else {
+        return 0;
+    }
+    if (pos + length > text.size()) {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        const unsigned char next = byte(pos + i);
+        if ((next & 0xC0) != 0x80) {
+            return 0;
+        }
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return 0;
+    }
+    return length;
+}
+
+void encodeUtf8(char32_t cp, std::string& out) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+bool inRange(char32_t c, char32_t first, char32_t last) {
+    return c >= first && c <= last;
+}
+
+// Pairs laid out as upper case on one parity and lower case on the next code point.
+char32_t foldPair(char32_t c, bool upperIsEven) {
+    return ((c % 2 == 0) == upperIsEven) ? c + 1 : c;
+}
+
+char32_t foldCodePoint(char32_t c) {
+    if (inRange(c, 'A', 'Z')) {
+        return c + 32;
+    }
+    if (c < 0x80) {
+        return c;
+    }
+    // Latin-1
+    if (inRange(c, 0xC0, 0xDE) && c != 0xD7) {
+        return c + 32;
+    }
+    if (c == 0xB5) {
+        return 0x3BC; // micro sign and Greek mu are one letter to the registry
+    }
+    // Latin Extended-A
+    if (inRange(c, 0x100, 0x12F) || inRange(c, 0x132, 0x137) || inRange(c, 0x14A, 0x177)) {
+        return foldPair(c, true);
+    }
+    if (inRange(c, 0x139, 0x148) || inRange(c, 0x179, 0x17E)) {
+        return foldPair(c, false);
+    }
+    if (c == 0x178) {
+        return 0xFF;
+    }
+    if (c == 0x17F) {
+        return 's';
+    }
+    // Greek
+    if (c == 0x386) {
+        return 0x3AC;
+    }
+    if (inRange(c, 0x388, 0x38A)) {
+        return c + 37;
+    }
+    if (c == 0x38C) {
+        return 0x3CC;
+    }
+    if (inRange(c, 0x38E, 0x38F)) {
+        return c + 63;
+    }
+    if (inRange(c, 0x391, 0x3AB) && c != 0x3A2) {
+        return c + 32;
+    }
+    if (c == 0x3C2) {
+        return 0x3C3;
+    }
+    if (inRange(c, 0x3D8, 0x3EF)) {
+        return foldPair(c, true);
+    }
+    // Cyrillic
+    if (inRange(c, 0x400, 0x40F)) {
+        return c + 80;
+    }
+    if (inRange(c, 0x410, 0x42F)) {
+        return c + 32;
+    }
+    if (inRange(c, 0x460, 0x481) || inRange(c, 0x48A, 0x4BF) || inRange(c, 0x4D0, 0x52F)) {
+        return foldPair(c, true);
+    }
+    if (c == 0x4C0) {
+        return 0x4CF;
+    }
+    if (inRange(c, 0x4C1, 0x4CE)) {
+        return foldPair(c, false);
+    }
+    return c;
+}
+
+bool hasControlCharacter(std::string_view text) {
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+// ---- writing ----
+
+void appendQuoted(std::string& out, std::string_view text) {
+    out.push_back('"');
+    for (char c : text) {
+        if (c == '\\' || c == '"') {
+            out.push_back('\\');
+        }
+        out.push_back(c);
+    }
+    out.push_back('"');
+}
+
+void appendHexBytes(std::string& out, const std::vector<std::uint8_t>& data) {
+    static constexpr char digits[] = "0123456789abcdef";
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        if (i != 0) {
+            out.push_back(',');
+        }
+        out.push_back(digits[data[i] >> 4]);
+        out.push_back(digits[data[i] & 0x0F]);
+    }
+}
+
+// A REG_SZ goes out as quoted text only when reading that text back gives the very same bytes.
+bool isPlainText(const RegFileValue& value) {
+    if (value.type != kRegSz || value.data.empty() || value.data.back() != 0) {
+        return false;
+    }
+    const std::string_view text(reinterpret_cast<const char*>(value.data.data()),
+                                value.data.size() - 1);
+    return text.find('\0') == std::string_view::npos && isValidUtf8(text) &&
+           text.find_first_of("\r\n") == std::string_view::npos;
+}
+
+void appendValue(std::string& out, const RegFileValue& value) {
+    if (value.name.empty()) {
+        out.push_back('@');
+    } else {
+        appendQuoted(out, value.name);
+    }
+    out.push_back('=');
+    if (isPlainText(value)) {
+        appendQuoted(out, std::string_view(reinterpret_cast<const char*>(value.data.data()),
+                                           value.data.size() - 1));
+    } else if (value.type == kRegDword && value.data.size() == 4) {
+        const std::uint32_t raw =
+            std::uint32_t{value.data[0]} | (std::uint32_t{value.data[1]} << 8) |
+            (std::uint32_t{value.data[2]} << 16) | (std::uint32_t{value.data[3]} << 24);
+        char buffer[16];
+        std::snprintf(buffer, sizeof buffer, "dword:%08x", static_cast<unsigned>(raw));
+        out += buffer;
+    } else {
+        if (value.type == kRegBinary) {
+            out += "hex:";
+        } else {
+            char buffer[24];
+            std::snprintf(buffer, sizeof buffer, "hex(%x):", static_cast<unsigned>(value.type));
+            out += buffer;
+        }
+        appendHexBytes(out, value.data);
+    }
+    out.push_back('\n');
+}
+
+// ---- reading ----
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+// Reads a quoted text at the start of `line` (escapes \\ and \"); advances `line` past it.
+std::optional<std::string> readQuoted(std::string_view& line) {
+    if (line.empty() || line.front() != '"') {
+        return std::nullopt;
+    }
+    std::string text;
+    std::size_t i = 1;
+    while (i < line.size()) {
+        const char c = line[i];
+        if (c == '"') {
+            line.remove_prefix(i + 1);
+            return text;
+        }
+        if (c == '\\') {
+            if (i + 1 >= line.size() || (line[i + 1] != '\\' && line[i + 1] != '"')) {
+                return std::nullopt;
+            }
+            text.push_back(line[i + 1]);
+            i += 2;
+            continue;
+        }
+        text.push_back(c);
+        ++i;
+    }
+    return std::nullopt;
+}
+
+std::optional<std::vector<std::uint8_t>> readHexBytes(std::string_view text) {
+    std::vector<std::uint8_t> bytes;
+    if (text.empty()) {
+        return bytes;
+    }
+    while (true) {
+        if (text.size() < 2) {
+            return std::nullopt;
+        }
+        const int high = hexDigit(text[0]);
+        const int low = hexDigit(text[1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+        text.remove_prefix(2);
+        if (text.empty()) {
+            return bytes;
+        }
+        if (text.front() != ',') {
+            return std::nullopt;
+        }
+        text.remove_prefix(1);
+    }
+}
+
+std::optional<RegFileValue> readValueLine(std::string_view line) {
+    RegFileValue value;
+    if (!line.empty() && line.front() == '@') {
+        line.remove_prefix(1);
+    } else {
+        auto name = readQuoted(line);
+        if (!name || name->empty()) {
+            return std::nullopt;
+        }
+        value.name = std::move(*name);
+    }
+    if (line.empty() || line.front() != '=') {
+        return std::nullopt;
+    }
+    line.remove_prefix(1);
+
+    if (!line.empty() && line.front() == '"') {
+        auto text = readQuoted(line);
+        if (!text || !line.empty()) {
+            return std::nullopt;
+        }
+        value.type = kRegSz;
+        value.data.assign(text->begin(), text->end());
+        value.data.push_back(0);
+        return value;
+    }
+    if (line.substr(0, 6) == "dword:") {
+        line.remove_prefix(6);
+        if (line.size() != 8) {
+            return std::nullopt;
+        }
+        std::uint32_t raw = 0;
+        for (char c : line) {
+            const int digit = hexDigit(c);
+            if (digit < 0) {
+                return std::nullopt;
+            }
+            raw = raw * 16 + static_cast<std::uint32_t>(digit);
+        }
+        value.type = kRegDword;
+        value.data = {static_cast<std::uint8_t>(raw & 0xFF),
+                      static_cast<std::uint8_t>((raw >> 8) & 0xFF),
+                      static_cast<std::uint8_t>((raw >> 16) & 0xFF),
+                      static_cast<std::uint8_t>((raw >> 24) & 0xFF)};
+        return value;
+    }
+    if (line.substr(0, 4) == "hex:") {
+        line.remove_prefix(4);
+        value.type = kRegBinary;
+    } else if (line.substr(0, 4) == "hex(") {
+        line.remove_prefix(4);
+        const auto close = line.find("):");
+        if (close == std::string_view::npos || close == 0 || close > 8) {
+            return std::nullopt;
+        }
+        std::uint32_t type = 0;
+        for (char c : line.substr(0, close)) {
+            const int digit = hexDigit(c);
+            if (digit < 0) {
+                return std::nullopt;
+            }
+            type = type * 16 + static_cast<std::uint32_t>(digit);
+        }
+        value.type = type;
+        line.remove_prefix(close + 2);
+    } else {
+        return std::nullopt;
+    }
+    auto bytes = readHexBytes(line);
+    if (!bytes) {
+        return std::nullopt;
+    }
+    value.data = std::move(*bytes);
+    return value;
+}
+
+std::string_view trimBlanks(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    return text;
+}
+
+// Splits into lines (LF or CRLF) and joins hex lists continued with a trailing backslash, as
+// exported files wrap long binary values.
+std::vector<std::string> logicalLines(std::string_view text) {
+    std::vector<std::string> lines;
+    std::string pending;
+    bool continuing = false;
+    while (!text.empty()) {
+        auto end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        if (continuing) {
+            line = trimBlanks(line);
+        }
+        pending.append(line);
+        continuing = pending.size() >= 2 && pending.back() == '\\' &&
+                     pending[pending.size() - 2] == ',' &&
+                     pending.find("=hex") != std::string::npos;
+        if (continuing) {
+            pending.pop_back();
+        }
+        if (!continuing) {
+            lines.push_back(std::move(pending));
+            pending.clear();
+        }
+    }
+    if (continuing) {
+        lines.push_back(std::move(pending));
+    }
+    return lines;
+}
+
+} // namespace
+
+bool isValidUtf8(std::string_view text) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        char32_t cp = 0;
+        const std::size_t length = decodeUtf8(text, pos, cp);
+        if (length == 0) {
+            return false;
+        }
+        pos += length;
+    }
+    return true;
+}
+
+std::string foldName(std::string_view name) {
+    std::string folded;
+    folded.reserve(name.size());
+    std::size_t pos = 0;
+    while (pos < name.size()) {
+        char32_t cp = 0;
+        const std::size_t length = decodeUtf8(name, pos, cp);
+        if (length == 0) {
+            folded.push_back(name[pos]);
+            ++pos;
+            continue;
+        }
+        encodeUtf8(foldCodePoint(cp), folded);
+        pos += length;
+    }
+    return folded;
+}
+
+bool sameName(std::string_view a, std::string_view b) {
+    // Most comparisons differ in plain ASCII or are identical; skip the decoding for those.
+    if (a == b) {
+        return true;
+    }
+    return foldName(a) == foldName(b);
+}
+
+bool isStorableValueName(std::string_view name) {
+    return isValidUtf8(name) && !hasControlCharacter(name);
+}
+
+bool isStorableKeyPath(std::string_view path) {
+    if (path.empty()) {
+        return true;
+    }
+    if (!isStorableValueName(path) || path.front() == '\\' || path.back() == '\\' ||
+        path.find("\\\\") != std::string_view::npos) {
+        return false;
+    }
+    return true;
+}
+
+std::string serializeRegFile(const RegFileDocument& document) {
+    std::string out(kHeader);
+    out += "\n\n";
+    bool first = true;
+    for (const RegFileKey& key : document.keys) {
+        if (!first) {
+            out.push_back('\n');
+        }
+        first = false;
+        out.push_back('[');
+        out += kRoot;
+        if (!key.path.empty()) {
+            out.push_back('\\');
+            out += key.path;
+        }
+        out += "]\n";
+        for (const RegFileValue& value : key.values) {
+            appendValue(out, value);
+        }
+    }
+    return out;
+}
+
+std::optional<RegFileDocument> parseRegFile(std::string_view text) {
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+        text.remove_prefix(3);
+    }
+    if (text.empty() || text.find('\0') != std::string_view::npos || !isValidUtf8(text)) {
+        return std::nullopt;
+    }
+    const std::vector<std::string> lines = logicalLines(text);
+    if (lines.empty() || lines.front() != kHeader) {
+        return std::nullopt;
+    }
+    RegFileDocument document;
+    RegFileKey* current = nullptr;
+    for (std::size_t i = 1; i < lines.size(); ++i) {
+        std::string_view line = lines[i];
+        if (trimBlanks(line).empty() || line.front() == ';') {
+            continue;
+        }
+        if (line.front() == '[') {
+            if (line.back() != ']') {
+                return std::nullopt;
+            }
+            std::string_view name = line.substr(1, line.size() - 2);
+            if (name.substr(0, kRoot.size()) != kRoot) {
+                return std::nullopt;
+            }
+            name.remove_prefix(kRoot.size());
+            if (!name.empty()) {
+                if (name.front() != '\\') {
+                    return std::nullopt;
+                }
+                name.remove_prefix(1);
+                if (name.empty()) {
+                    return std::nullopt;
+                }
+            }
+            if (!isStorableKeyPath(name)) {
+                return std::nullopt;
+            }
+            current = findKey(document, name);
+            if (current == nullptr) {
+                document.keys.push_back(RegFileKey{std::string(name), {}});
+                current = &document.keys.back();
+            }
+            continue;
+        }
+        if (current == nullptr) {
+            return std::nullopt;
+        }
+        auto value = readValueLine(line);
+        if (!value || !isStorableValueName(value->name)) {
+            return std::nullopt;
+        }
+        if (RegFileValue* existing = findValue(*current, value->name)) {
+            *existing = std::move(*value);
+        } else {
+            current->values.push_back(std::move(*value));
+        }
+    }
+    return document;
+}
+
+RegFileKey* findKey(RegFileDocument& document, std::string_view path) {
+    const std::string folded = foldName(path);
+    for (RegFileKey& key : document.keys) {
+        if (key.path == path || foldName(key.path) == folded) {
+            return &key;
+        }
+    }
+    return nullptr;
+}
+
+const RegFileKey* findKey(const RegFileDocument& document, std::string_view path) {
+    return findKey(const_cast<RegFileDocument&>(document), path);
+}
+
+RegFileValue* findValue(RegFileKey& key, std::string_view name) {
+    const std::string folded = foldName(name);
+    for (RegFileValue& value : key.values) {
+        if (value.name == name || foldName(value.name) == folded) {
+            return &value;
+        }
+    }
+    return nullptr;
+}
+
+const RegFileValue* findValue(const RegFileKey& key, std::string_view name) {
+    return findValue(const_cast<RegFileKey&>(key), name);
+}
+
+bool keyExists(const RegFileDocument& document, std::string_view path) {
+    if (path.empty()) {
+        return true;
+    }
+    const std::string folded = foldName(path);
+    for (const RegFileKey& key : document.keys) {
+        const std::string candidate = foldName(key.path);
+        if (candidate.size() >= folded.size() && candidate.compare(0, folded.size(), folded) == 0 &&
+            (candidate.size() == folded.size() || candidate[folded.size()] == '\\')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace pellamark
