@@ -8,7 +8,9 @@ namespace pellamark {
 
 namespace {
 
-std::string text(const RegValue& value) { return regValueText(value); }
+std::string text(const RegValue& value) {
+    return regValueText(value);
+}
 
 } // namespace
 
@@ -69,7 +71,8 @@ void Profile::SaveOptions(ProfileHost& host) {
                                m_executable.fullPath);
     } else {
         m_registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKey, "StartUp", "0");
-        m_registry.DeleteRegValue(HKEY_CURRENT_USER_, RunKey, m_executable.fileNameWithoutExtension);
+        m_registry.DeleteRegValue(HKEY_CURRENT_USER_, RunKey,
+                                  m_executable.fileNameWithoutExtension);
     }
     ReadProfile();
     host.SetPageAddress(m_settings.FavoritesUrl);
@@ -90,8 +93,8 @@ double leadingNumber(std::string_view text) {
     // from_chars accepts neither a leading '+' nor forms like "inf" or "nan" when limited to
     // fixed/scientific, which is what we want here.
     double value = 0.0;
-    const auto [end, ec] = std::from_chars(rest.data(), rest.data() + rest.size(), value,
-                                           std::chars_format::general);
+    const auto [end, ec] =
+        std::from_chars(rest.data(), rest.data() + rest.size(), value, std::chars_format::general);
     if (ec == std::errc::result_out_of_range) {
         return 0.0;
     }

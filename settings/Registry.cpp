@@ -10,7 +10,9 @@ namespace pellamark {
 
 namespace {
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 // The numeric text without its surrounding blanks, or empty when it is not numeric.
 std::string_view numericCore(std::string_view text) {
@@ -69,7 +71,9 @@ std::string_view trimSpaces(std::string_view text) {
     return text.substr(first, last - first + 1);
 }
 
-bool isNumericText(std::string_view text) { return !numericCore(text).empty(); }
+bool isNumericText(std::string_view text) {
+    return !numericCore(text).empty();
+}
 
 std::optional<std::int32_t> numericTextToInt32(std::string_view text) {
     std::string_view core = numericCore(text);
@@ -161,15 +165,16 @@ void Registry::SetRegValue(RegHandle root, const std::string& path, const std::s
     record(m_store.createKey(root, path, key));
     if (number) {
         const auto raw = static_cast<std::uint32_t>(*number);
-        const std::uint8_t bytes[4] = {
-            static_cast<std::uint8_t>(raw & 0xFF), static_cast<std::uint8_t>((raw >> 8) & 0xFF),
-            static_cast<std::uint8_t>((raw >> 16) & 0xFF),
-            static_cast<std::uint8_t>((raw >> 24) & 0xFF)};
+        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(raw & 0xFF),
+                                       static_cast<std::uint8_t>((raw >> 8) & 0xFF),
+                                       static_cast<std::uint8_t>((raw >> 16) & 0xFF),
+                                       static_cast<std::uint8_t>((raw >> 24) & 0xFF)};
         record(m_store.setValue(key, name, REG_DWORD_, bytes, 4));
     } else {
         std::string text(trimSpaces(value));
         text.push_back('\0');
-        record(m_store.setValue(key, name, REG_SZ_, reinterpret_cast<const std::uint8_t*>(text.data()),
+        record(m_store.setValue(key, name, REG_SZ_,
+                                reinterpret_cast<const std::uint8_t*>(text.data()),
                                 static_cast<std::uint32_t>(text.size())));
     }
     record(m_store.closeKey(key));

@@ -1,1 +1,260 @@
+#include "FileRegistryStore.h"
+#include "Profile.h"
+#include "TempDir.h"
+
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+using namespace pellamark;
+using pellamark::testing::TempDir;
+
+namespace {
+
+constexpr const char* Host = "svc.test:8480";
+
+class RecordingHost : public ProfileHost {
+public:
+    void SetPageAddress(const std::string& address) override { calls.push_back("page " + address); }
+    void ShowMainWindow() override { calls.push_back("show"); }
+    void LoadSignUpDialog() override { calls.push_back("signup"); }
+    std::vector<std::string> calls;
+};
+
+struct Raw {
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+class ProfileTest : public ::testing::Test {
+protected:
+    ProfileTest()
+        : store(dir / "config/pellamark/user.reg", dir / "config/autostart"), registry(store),
+          profile(registry, settings,
+                  {"pellamark", "/opt/Pella Mark/bin/pellamark", "/opt/Pella Mark/bin"}, Host) {
+        profile.setUserIdGenerator([] { return std::string("abcde0123456789"); });
+    }
+
+    Raw raw(const std::string& key, const std::string& name) {
+        Raw result;
+        RegHandle handle = 0;
+        if (store.openKey(HKEY_CURRENT_USER_, key, handle) != 0) {
+            return result;
+        }
+        std::uint32_t size = 0;
+        if (store.queryValue(handle, name, result.type, nullptr, size) == 0) {
+            result.bytes.resize(size);
+            store.queryValue(handle, name, result.type, result.bytes.data(), size);
+        }
+        store.closeKey(handle);
+        return result;
+    }
+
+    std::filesystem::path autostartEntry() const {
+        return dir.path() / "config/autostart/pellamark.desktop";
+    }
+
+    TempDir dir;
+    FileRegistryStore store;
+    Registry registry;
+    GlobalSettings settings;
+    Profile profile;
+    RecordingHost host;
+};
+
+TEST_F(ProfileTest, CreateProfileWritesTheWholeProfileAndTheAutostartEntry) {
+    settings.NewEmailAddress = "  me@example.org ";
+    profile.CreateProfile();
+
+    const std::vector<std::uint8_t> dword2{2, 0, 0, 0}, dword1{1, 0, 0, 0};
+    const std::string id = "abcde0123456789";
+    EXPECT_EQ(raw(ProfileKey, "UserId").type, REG_SZ_);
+    EXPECT_EQ(raw(ProfileKey, "UserId").bytes,
+              std::vector<std::uint8_t>(id.c_str(), id.c_str() + 16));
+    EXPECT_EQ(raw(ProfileKey, "EmailAddress").type, REG_SZ_);
+    EXPECT_EQ(regValueText(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKey, "EmailAddress")),
+              "me@example.org");
+    EXPECT_EQ(raw(ProfileKey, "PubId").type, REG_DWORD_);
+    EXPECT_EQ(raw(ProfileKey, "PubId").bytes, dword2);
+    EXPECT_EQ(raw(ProfileKey, "Version").type, REG_SZ_);
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKey, "Version"),
+              RegValue(std::string("1.00.00")));
+    EXPECT_EQ(raw(ProfileKey, "StartUp").type, REG_DWORD_);
+    EXPECT_EQ(raw(ProfileKey, "StartUp").bytes, dword1);
+    EXPECT_TRUE(registry.RegKeyExists(HKEY_CURRENT_USER_, ProfileParentKey));
+
+    ASSERT_TRUE(std::filesystem::exists(autostartEntry()));
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, RunKey, "pellamark"),
+              RegValue(std::string("/opt/Pella Mark/bin/pellamark")));
+
+    profile.ReadProfile();
+    EXPECT_EQ(settings.FavoritesUrl,
+              std::string("http://") + Host +
+                  "/app/fav.asp?userid=abcde0123456789&emailid=me@example.org"
+                  "&pubid=2&version=1.00.00");
+    EXPECT_EQ(settings.ProfileStartup, RegValue(1));
+}
+
+TEST_F(ProfileTest, LoadProfileWithoutAKeyOpensSignUpAndWritesNothing) {
+    profile.LoadProfile(host);
+    EXPECT_THAT(host.calls, ::testing::ElementsAre("signup"));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "config"));
+}
+
+TEST_F(ProfileTest, LoadProfileWithAnEmptyKeyShowsThePageWithEmptyFields) {
+    registry.CreateRegKey(HKEY_CURRENT_USER_, ProfileKey);
+    profile.LoadProfile(host);
+    const std::string url =
+        std::string("http://") + Host + "/app/fav.asp?userid=&emailid=&pubid=0&version=";
+    EXPECT_THAT(host.calls, ::testing::ElementsAre("page " + url, "show"));
+    EXPECT_EQ(settings.FavoritesUrl, url);
+}
+
+struct ReadCase {
+    const char* name;
+    std::vector<std::pair<const char*, const char*>> values; // written with SetRegValue
+    const char* expectedUrlQuery;
+    RegValue expectedStartup;
+};
+
+class ReadProfileTable : public ProfileTest, public ::testing::WithParamInterface<ReadCase> {};
+
+TEST_P(ReadProfileTable, BuildsTheAddressFromTheStoredValues) {
+    for (const auto& [name, value] : GetParam().values) {
+        registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKey, name, value);
+    }
+    profile.ReadProfile();
+    EXPECT_EQ(settings.FavoritesUrl,
+              std::string("http://") + Host + "/app/fav.asp?" + GetParam().expectedUrlQuery);
+    EXPECT_EQ(settings.ProfileStartup, GetParam().expectedStartup);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Profiles, ReadProfileTable,
+    ::testing::Values(ReadCase{"StartupUnderAnotherCase",
+                               {{"STARTUP", "1"}, {"UserId", "zzzzz9999999999"}},
+                               "userid=zzzzz9999999999&emailid=&pubid=0&version=",
+                               RegValue(1)},
+                      ReadCase{"NumericEmailIsItsDigits",
+                               {{"EmailAddress", " 12345 "}, {"PubId", "2"}},
+                               "userid=&emailid=12345&pubid=2&version=",
+                               RegValue(std::string())},
+                      ReadCase{"PlusAndAmpersandUnchanged",
+                               {{"EmailAddress", "a+b&c=d@x.org"}, {"Version", "1.00.00"}},
+                               "userid=&emailid=a+b&c=d@x.org&pubid=0&version=1.00.00",
+                               RegValue(std::string())},
+                      ReadCase{"TextPubIdReadsItsLeadingNumber",
+                               {{"PubId", "2.5 beta"}},
+                               "userid=&emailid=&pubid=2.5&version=",
+                               RegValue(std::string())},
+                      ReadCase{"PubIdWithoutANumberIsZero",
+                               {{"PubId", "beta"}, {"StartUp", "0"}},
+                               "userid=&emailid=&pubid=0&version=",
+                               RegValue(0)}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct SaveCase {
+    const char* name;
+    const char* newAddress;
+    bool startWithWindows;
+    bool entryBefore;
+    RegValue expectedEmail;
+    std::uint32_t expectedEmailType;
+    bool entryAfter;
+    std::int32_t expectedStartup;
+};
+
+class SaveOptionsTable : public ProfileTest, public ::testing::WithParamInterface<SaveCase> {};
+
+TEST_P(SaveOptionsTable, StoresAddressAndChoiceThenReloadsThePage) {
+    const auto& c = GetParam();
+    settings.NewEmailAddress = "old@example.org";
+    profile.CreateProfile();
+    if (!c.entryBefore) {
+        registry.DeleteRegValue(HKEY_CURRENT_USER_, RunKey, "pellamark");
+        ASSERT_FALSE(std::filesystem::exists(autostartEntry()));
+    }
+
+    settings.NewEmailAddress = c.newAddress;
+    settings.StartWithWindows = c.startWithWindows;
+    profile.SaveOptions(host);
+
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKey, "EmailAddress"),
+              c.expectedEmail);
+    EXPECT_EQ(raw(ProfileKey, "EmailAddress").type, c.expectedEmailType);
+    EXPECT_EQ(std::filesystem::exists(autostartEntry()), c.entryAfter);
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKey, "Startup"),
+              RegValue(c.expectedStartup));
+    EXPECT_EQ(settings.ProfileEmailAddress, c.expectedEmail);
+    EXPECT_THAT(host.calls, ::testing::ElementsAre("page " + settings.FavoritesUrl));
+    EXPECT_NE(settings.FavoritesUrl.find("emailid=" + regValueText(c.expectedEmail) + "&"),
+              std::string::npos);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Options, SaveOptionsTable,
+    ::testing::Values(SaveCase{"BlankKeepsStoredAddress", "   ", true, true,
+                               RegValue(std::string("old@example.org")), REG_SZ_, true, 1},
+                      SaveCase{"EmptyKeepsStoredAddress", "", false, true,
+                               RegValue(std::string("old@example.org")), REG_SZ_, false, 0},
+                      SaveCase{"PaddedIsTrimmed", "  new@example.org  ", true, true,
+                               RegValue(std::string("new@example.org")), REG_SZ_, true, 1},
+                      SaveCase{"NoAtSignStillStored", "nobody", true, true,
+                               RegValue(std::string("nobody")), REG_SZ_, true, 1},
+                      SaveCase{"DigitsOnlyBecomeANumber", " 4711 ", true, true, RegValue(4711),
+                               REG_DWORD_, true, 1},
+                      // Beyond 32 bits the number is kept as text instead of failing the save.
+                      SaveCase{"OutOfRangeDigitsKeptAsText", " 99999999999 ", true, true,
+                               RegValue(std::string("99999999999")), REG_SZ_, true, 1},
+                      SaveCase{"ChoiceOffRemovesEntry", "", false, true,
+                               RegValue(std::string("old@example.org")), REG_SZ_, false, 0},
+                      SaveCase{"ChoiceOffWithEntryAbsent", "", false, false,
+                               RegValue(std::string("old@example.org")), REG_SZ_, false, 0},
+                      SaveCase{"ChoiceOnRestoresEntry", "", true, false,
+                               RegValue(std::string("old@example.org")), REG_SZ_, true, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(UserId, FiveLettersThenTenDigitsAndNoRepeats) {
+    const std::regex format("[a-z]{5}[0-9]{10}");
+    std::set<std::string> seen;
+    std::set<char> letters, digits;
+    for (int i = 0; i < 10000; ++i) {
+        const std::string id = generateUserId();
+        ASSERT_TRUE(std::regex_match(id, format)) << id;
+        EXPECT_TRUE(seen.insert(id).second) << "repeated identifier " << id;
+        letters.insert(id.begin(), id.begin() + 5);
+        digits.insert(id.begin() + 5, id.end());
+    }
+    // Every letter and every digit turns up: the draw covers the whole range.
+    EXPECT_EQ(letters.size(), 26u);
+    EXPECT_EQ(digits.size(), 10u);
+}
+
+struct NumberCase {
+    const char* text;
+    double number;
+    const char* shortest;
+};
+
+class LeadingNumberTable : public ::testing::TestWithParam<NumberCase> {};
+
+TEST_P(LeadingNumberTable, ReadsTheNumberATextBeginsWith) {
+    EXPECT_DOUBLE_EQ(leadingNumber(GetParam().text), GetParam().number);
+    EXPECT_EQ(shortestDecimal(leadingNumber(GetParam().text)), GetParam().shortest);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, LeadingNumberTable,
+                         ::testing::Values(NumberCase{"2", 2, "2"}, NumberCase{"", 0, "0"},
+                                           NumberCase{"0", 0, "0"}, NumberCase{"2.5", 2.5, "2.5"},
+                                           NumberCase{" 1", 1, "1"}, NumberCase{"1abc", 1, "1"},
+                                           NumberCase{"abc1", 0, "0"}, NumberCase{"-3", -3, "-3"},
+                                           NumberCase{"+4", 4, "4"},
+                                           NumberCase{"1e3", 1000, "1000"},
+                                           NumberCase{"nan", 0, "0"}, NumberCase{"inf", 0, "0"},
+                                           NumberCase{"0.1", 0.1, "0.1"}));
+
+} // namespace
