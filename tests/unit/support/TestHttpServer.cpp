@@ -172,6 +172,11 @@ std::vector<HttpRequest> TestHttpServer::requests() const {
     return m_requests;
 }
 
+int TestHttpServer::connectionsAccepted() const {
+    std::lock_guard lock(m_mutex);
+    return m_connectionsAccepted;
+}
+
 void TestHttpServer::stop() {
     if (m_stopping.exchange(true)) {
         return;
@@ -215,6 +220,7 @@ void TestHttpServer::acceptLoop() {
         }
         std::lock_guard lock(m_mutex);
         m_connections.push_back(connection);
+        ++m_connectionsAccepted;
         m_workers.emplace_back([this, connection] { serve(connection); });
     }
 }

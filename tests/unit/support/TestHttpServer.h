@@ -63,6 +63,8 @@ public:
 
     // Requests received so far, in the order their headers were complete.
     std::vector<HttpRequest> requests() const;
+    // Connections accepted so far, whether or not a request came over them.
+    int connectionsAccepted() const;
 
     // Closes the listening socket and every open connection; afterwards connections are refused.
     // Safe to call more than once.
@@ -83,6 +85,7 @@ private:
     Handler m_handler;
     Mode m_mode = Mode::Answer;
     std::vector<HttpRequest> m_requests;
+    int m_connectionsAccepted = 0;
     std::vector<int> m_connections;
     std::vector<std::thread> m_workers;
     std::thread m_acceptor;
