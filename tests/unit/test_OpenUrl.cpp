@@ -5,7 +5,6 @@
 #include <optional>
 #include <ostream>
 #include <string>
-#include <thread>
 
 #include "OpenUrl.h"
 #include "TestHttpServer.h"
@@ -222,17 +221,6 @@ INSTANTIATE_TEST_SUITE_P(
                       BrokenServer{"ClosesWithoutAnswer", TestHttpServer::Mode::CloseWithoutAnswer},
                       BrokenServer{"NeverAnswers", TestHttpServer::Mode::NeverAnswer}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(OpenUrlTest, SlowAnswerWithinTheIdleTimeIsKept) {
-    server.setHandler([](const HttpRequest&) {
-        std::this_thread::sleep_for(200ms);
-        return HttpResponse::text("late but here");
-    });
-    FetchOptions options = quickOptions();
-    options.idleTimeout = 2s;
-
-    EXPECT_EQ(OpenUrl(server.url("/"), options), "late but here");
-}
 
 struct CapCase {
     const char* name;
