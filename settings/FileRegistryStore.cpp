@@ -227,7 +227,7 @@ int lockExclusive(int fd, std::chrono::milliseconds wait) {
         }
         std::this_thread::sleep_for(
             std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
-        pause = std::min(pause * 2, std::chrono::milliseconds(20));
+        pause = std::min(pause * 2, std::chrono::milliseconds(5));
     }
 }
 

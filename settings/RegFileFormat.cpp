@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <unordered_map>
 
 namespace pellamark {
 
@@ -500,6 +501,9 @@ std::optional<RegFileDocument> parseRegFile(std::string_view text) {
     }
     RegFileDocument document;
     RegFileKey* current = nullptr;
+    std::unordered_map<std::string, std::size_t> keyIndex;
+    std::vector<std::unordered_map<std::string, std::size_t>> seenValues; // per key
+    std::size_t currentIndex = 0;
     for (std::size_t i = 1; i < lines.size(); ++i) {
         std::string_view line = lines[i];
         if (trimBlanks(line).empty() || line.front() == ';') {
@@ -526,11 +530,13 @@ std::optional<RegFileDocument> parseRegFile(std::string_view text) {
             if (!isStorableKeyPath(name)) {
                 return std::nullopt;
             }
-            current = findKey(document, name);
-            if (current == nullptr) {
+            const auto [where, inserted] = keyIndex.emplace(foldName(name), document.keys.size());
+            if (inserted) {
                 document.keys.push_back(RegFileKey{std::string(name), {}});
-                current = &document.keys.back();
+                seenValues.emplace_back();
             }
+            currentIndex = where->second;
+            current = &document.keys[currentIndex];
             continue;
         }
         if (current == nullptr) {
@@ -540,10 +546,13 @@ std::optional<RegFileDocument> parseRegFile(std::string_view text) {
         if (!value || !isStorableValueName(value->name)) {
             return std::nullopt;
         }
-        if (RegFileValue* existing = findValue(*current, value->name)) {
-            *existing = std::move(*value);
-        } else {
+        // A name listed twice: the later line wins, as it would on import.
+        auto& seen = seenValues[currentIndex];
+        const auto [where, inserted] = seen.emplace(foldName(value->name), current->values.size());
+        if (inserted) {
             current->values.push_back(std::move(*value));
+        } else {
+            current->values[where->second] = std::move(*value);
         }
     }
     return document;

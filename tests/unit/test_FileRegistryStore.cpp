@@ -1,1 +1,725 @@
+#include "FileRegistryStore.h"
+#include "RegFileFormat.h"
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <random>
+#include <set>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+using namespace pellamark;
+using pellamark::testing::readFile;
+using pellamark::testing::TempDir;
+using pellamark::testing::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kProfile = "Software\\Quellworks\\Pellamark";
+const std::string kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+std::vector<std::uint8_t> bytesOf(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+
+std::vector<std::uint8_t> sz(std::string_view text) {
+    auto bytes = bytesOf(text);
+    bytes.push_back(0);
+    return bytes;
+}
+
+class StoreTest : public ::testing::Test {
+protected:
+    fs::path file() const { return dir / "cfg" / "pellamark" / "user.reg"; }
+    fs::path autostart() const { return dir / "cfg" / "autostart"; }
+    FileRegistryStore makeStore(std::chrono::milliseconds lockWait = std::chrono::seconds(5)) {
+        return FileRegistryStore(file(), autostart(), FileRegistryStoreOptions{lockWait});
+    }
+
+    static std::int32_t set(RegistryStore& store, const std::string& path, const std::string& name,
+                            std::uint32_t type, const std::vector<std::uint8_t>& data) {
+        RegHandle key = 0;
+        if (const auto code = store.createKey(HKEY_CURRENT_USER_, path, key); code != 0) {
+            return code;
+        }
+        const auto code =
+            store.setValue(key, name, type, data.data(), static_cast<std::uint32_t>(data.size()));
+        store.closeKey(key);
+        return code;
+    }
+
+    // The stored type and bytes, or nullopt when the value cannot be read.
+    static std::optional<std::pair<std::uint32_t, std::vector<std::uint8_t>>>
+    get(RegistryStore& store, const std::string& path, const std::string& name) {
+        RegHandle key = 0;
+        if (store.openKey(HKEY_CURRENT_USER_, path, key) != 0) {
+            return std::nullopt;
+        }
+        std::uint32_t type = 0, size = 0;
+        std::optional<std::pair<std::uint32_t, std::vector<std::uint8_t>>> result;
+        if (store.queryValue(key, name, type, nullptr, size) == 0) {
+            std::vector<std::uint8_t> data(size + 1);
+            if (store.queryValue(key, name, type, data.data(), size) == 0) {
+                data.resize(size);
+                result.emplace(type, std::move(data));
+            }
+        }
+        store.closeKey(key);
+        return result;
+    }
+
+    std::vector<std::string> filesBeside() const {
+        std::vector<std::string> names;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(file().parent_path(), ec)) {
+            names.push_back(entry.path().filename().string());
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    TempDir dir;
+};
+
+constexpr std::string_view kGoodFile = "Windows Registry Editor Version 5.00\n"
+                                       "\n"
+                                       "[HKEY_CURRENT_USER\\Software\\Quellworks\\Pellamark]\n"
+                                       "\"UserId\"=\"abcde0123456789\"\n"
+                                       "\"PubId\"=dword:00000002\n";
+
+} // namespace
+
+// ---- the file format ----
+
+TEST_F(StoreTest, WritesTheExportFormatExactly) {
+    auto store = makeStore();
+    ASSERT_EQ(set(store, kProfile, "UserId", REG_SZ_, sz("abcde0123456789")), 0);
+    ASSERT_EQ(set(store, kProfile, "PubId", REG_DWORD_, {0x02, 0, 0, 0}), 0);
+    ASSERT_EQ(set(store, kProfile, "Path", REG_SZ_, sz("C:\\dir \"q\" ünï")), 0);
+    ASSERT_EQ(set(store, kProfile, "", REG_SZ_, sz("default")), 0);
+    ASSERT_EQ(set(store, kProfile, "Blob", REG_BINARY_, {0xde, 0xad}), 0);
+    ASSERT_EQ(set(store, kProfile, "Two\"Nul", REG_SZ_, {'a', 0, 'b', 0}), 0);
+    ASSERT_EQ(set(store, kProfile, "NoNul", REG_SZ_, bytesOf("ab")), 0);
+    ASSERT_EQ(set(store, kProfile, "Lines", REG_SZ_, sz("a\nb")), 0);
+    ASSERT_EQ(set(store, kProfile, "Neg", REG_DWORD_, {0xff, 0xff, 0xff, 0xff}), 0);
+    ASSERT_EQ(set(store, kProfile, "Multi", 7, {'x', 0, 0}), 0);
+    ASSERT_EQ(set(store, kProfile, "Empty", REG_BINARY_, {}), 0);
+    RegHandle key = 0;
+    ASSERT_EQ(store.createKey(HKEY_CURRENT_USER_, "Software\\Empty Key", key), 0);
+    store.closeKey(key);
+
+    EXPECT_EQ(readFile(file()), "Windows Registry Editor Version 5.00\n"
+                                "\n"
+                                // Software exists already: the Run key below it always does.
+                                "[HKEY_CURRENT_USER\\Software\\Quellworks]\n"
+                                "\n"
+                                "[HKEY_CURRENT_USER\\Software\\Quellworks\\Pellamark]\n"
+                                "\"UserId\"=\"abcde0123456789\"\n"
+                                "\"PubId\"=dword:00000002\n"
+                                "\"Path\"=\"C:\\\\dir \\\"q\\\" ünï\"\n"
+                                "@=\"default\"\n"
+                                "\"Blob\"=hex:de,ad\n"
+                                "\"Two\\\"Nul\"=hex(1):61,00,62,00\n"
+                                "\"NoNul\"=hex(1):61,62\n"
+                                "\"Lines\"=hex(1):61,0a,62,00\n"
+                                "\"Neg\"=dword:ffffffff\n"
+                                "\"Multi\"=hex(7):78,00,00\n"
+                                "\"Empty\"=hex:\n"
+                                "\n"
+                                "[HKEY_CURRENT_USER\\Software\\Empty Key]\n");
+
+    // And every value reads back as written, from a fresh store.
+    auto again = makeStore();
+    EXPECT_EQ(get(again, kProfile, "path")->second, sz("C:\\dir \"q\" ünï"));
+    EXPECT_EQ(get(again, kProfile, "two\"nul")->second,
+              (std::vector<std::uint8_t>{'a', 0, 'b', 0}));
+    EXPECT_EQ(get(again, kProfile, "NoNul")->second, bytesOf("ab"));
+    EXPECT_EQ(get(again, kProfile, "Multi")->first, 7u);
+    EXPECT_EQ(get(again, kProfile, "")->second, sz("default"));
+    EXPECT_EQ(get(again, kProfile, "Empty")->second.size(), 0u);
+}
+
+TEST_F(StoreTest, ForeignTypesSurviveWritesByteForByte) {
+    const std::string foreign = "Windows Registry Editor Version 5.00\r\n"
+                                "\r\n"
+                                "; written by another program\r\n"
+                                "[HKEY_CURRENT_USER\\Software\\Quellworks\\Pellamark]\r\n"
+                                "\"Expand\"=hex(2):25,00,50,00,41,00,54,00,48,00,25,00,00,00\r\n"
+                                "\"Multi\"=hex(7):61,00,00,62,00,00,00\r\n"
+                                "\"Qword\"=hex(b):01,02,03,04,05,06,07,08\r\n"
+                                "\"Bin\"=hex:00,ff,10,\\\r\n"
+                                "  20,30\r\n"
+                                "\"OddDword\"=hex(4):01,02,03\r\n"
+                                "\"Huge\"=hex(ffffffff):aa\r\n";
+    fs::create_directories(file().parent_path());
+    writeFile(file(), foreign);
+    const struct {
+        const char* name;
+        std::uint32_t type;
+        std::vector<std::uint8_t> data;
+    } expected[] = {
+        {"Expand", 2, {0x25, 0, 0x50, 0, 0x41, 0, 0x54, 0, 0x48, 0, 0x25, 0, 0, 0}},
+        {"Multi", 7, {0x61, 0, 0, 0x62, 0, 0, 0}},
+        {"Qword", 0xb, {1, 2, 3, 4, 5, 6, 7, 8}},
+        {"Bin", 3, {0, 0xff, 0x10, 0x20, 0x30}},
+        {"OddDword", 4, {1, 2, 3}},
+        {"Huge", 0xffffffffu, {0xaa}},
+    };
+
+    auto store = makeStore();
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(set(store, kProfile, "Counter", REG_DWORD_,
+                      {static_cast<std::uint8_t>(round), 0, 0, 0}),
+                  0);
+        auto fresh = makeStore();
+        for (const auto& value : expected) {
+            SCOPED_TRACE(value.name);
+            const auto got = get(fresh, kProfile, value.name);
+            ASSERT_TRUE(got);
+            EXPECT_EQ(got->first, value.type);
+            EXPECT_EQ(got->second, value.data);
+        }
+    }
+    EXPECT_NE(readFile(file()).find("\"OddDword\"=hex(4):01,02,03\n"), std::string::npos);
+}
+
+TEST(RegFileFormat, RecognisesDamage) {
+    const std::string header = "Windows Registry Editor Version 5.00\n\n";
+    const std::string section = "[HKEY_CURRENT_USER\\Software]\n";
+    const struct {
+        const char* what;
+        std::string text;
+    } damaged[] = {
+        {"empty", ""},
+        {"no header", section + "\"a\"=\"b\"\n"},
+        {"other header", "REGEDIT4\n\n" + section},
+        {"value before any key", header + "\"a\"=\"b\"\n"},
+        {"nonsense line", header + section + "hello\n"},
+        {"unterminated text", header + section + "\"a\"=\"b\n"},
+        {"trailing garbage", header + section + "\"a\"=\"b\"x\n"},
+        {"bad escape", header + section + "\"a\"=\"\\q\"\n"},
+        {"short dword", header + section + "\"a\"=dword:123\n"},
+        {"bad hex", header + section + "\"a\"=hex:1g\n"},
+        {"dangling comma", header + section + "\"a\"=hex:12,\n"},
+        {"other root", header + "[HKEY_LOCAL_MACHINE\\Software]\n"},
+        {"empty key part", header + "[HKEY_CURRENT_USER\\A\\\\B]\n"},
+        {"unclosed section", header + "[HKEY_CURRENT_USER\\A\n"},
+        {"invalid UTF-8", header + section + "\"a\"=\"\xC3\x28\"\n"},
+        {"overlong UTF-8", header + section + "\"a\"=\"\xC0\xAF\"\n"},
+        {"NUL byte", header + section + std::string("\"a\"=\"x\0y\"\n", 11)},
+        {"zeroed", std::string(200, '\0')},
+        {"truncated header", "Windows Registry Ed"},
+    };
+    for (const auto& c : damaged) {
+        EXPECT_FALSE(parseRegFile(c.text)) << c.what;
+    }
+}
+
+TEST(RegFileFormat, ImpliedParentsExist) {
+    const auto document = parseRegFile("Windows Registry Editor Version 5.00\n\n"
+                                       "[HKEY_CURRENT_USER\\Software\\Quellworks\\Pellamark]\n");
+    ASSERT_TRUE(document);
+    EXPECT_TRUE(keyExists(*document, "Software"));
+    EXPECT_TRUE(keyExists(*document, "software\\QUELLWORKS"));
+    EXPECT_TRUE(keyExists(*document, "Software\\Quellworks\\Pellamark"));
+    EXPECT_FALSE(keyExists(*document, "Software\\Quell"));
+    EXPECT_FALSE(keyExists(*document, "Software\\Quellworks\\Pellamark\\Sub"));
+}
+
+// Whatever the bytes, parsing ends, and what parses writes back to a stable text.
+TEST(RegFileFormat, SurvivesRandomBytesAndMutations) {
+    std::mt19937 random(20261208);
+    const std::string seed = std::string(kGoodFile) + "\"Bin\"=hex(7):61,00,00\n@=\"x\\\\y\"\n";
+    const std::string alphabet = "[]\\\"=@:,(){}0123456789abcdefhxdwor\n\r \xC3\xA4\xFF";
+    int parsed = 0;
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        if (round % 4 == 0) {
+            text.resize(random() % 200);
+            for (char& c : text) {
+                c = static_cast<char>(random());
+            }
+        } else {
+            text = seed;
+            const int edits = 1 + static_cast<int>(random() % 4);
+            for (int e = 0; e < edits && !text.empty(); ++e) {
+                const std::size_t at = random() % text.size();
+                switch (random() % 3) {
+                case 0:
+                    text[at] = alphabet[random() % alphabet.size()];
+                    break;
+                case 1:
+                    text.erase(at, 1 + random() % 5);
+                    break;
+                default:
+                    text.insert(at, 1, alphabet[random() % alphabet.size()]);
+                }
+            }
+        }
+        const auto document = parseRegFile(text);
+        if (!document) {
+            continue;
+        }
+        ++parsed;
+        const std::string written = serializeRegFile(*document);
+        const auto reread = parseRegFile(written);
+        ASSERT_TRUE(reread) << text;
+        EXPECT_EQ(serializeRegFile(*reread), written) << text;
+    }
+    EXPECT_GT(parsed, 100); // the mutations must also exercise the accepting paths
+}
+
+TEST(RegFileFormat, NamesMatchWithoutRegardToCase) {
+    const struct {
+        const char* a;
+        const char* b;
+        bool same;
+    } cases[] = {
+        {"StartUp", "Startup", true},
+        {"ÄÖÜÀÉÞ", "äöüàéþ", true},
+        {"Ÿ", "ÿ", true},
+        {"ŁĄŒŽ", "łąœž", true},
+        {"ΑΒΓΣΆΏ", "αβγσάώ", true},
+        {"ΣΟΦΟΣ", "σοφος", true},
+        {"ПРИВЕТ ЁЇ", "привет ёї", true},
+        {"×", "÷", false},
+        {"ß", "ss", false},
+        {"a", "b", false},
+        {"Start", "StartUp", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(sameName(c.a, c.b), c.same) << c.a << " / " << c.b;
+    }
+}
+
+// ---- the store calls ----
+
+TEST_F(StoreTest, FollowsTheRegistryCallConventions) {
+    auto store = makeStore();
+    ASSERT_EQ(set(store, kProfile, "Name", REG_SZ_, sz("abc")), 0);
+
+    RegHandle key = 12345;
+    EXPECT_EQ(store.openKey(HKEY_CURRENT_USER_, "Software\\Missing", key), regcode::FileNotFound);
+    EXPECT_EQ(key, 12345u);
+    EXPECT_EQ(store.openKey(0x80000002u, "Software", key), regcode::InvalidHandle);
+    EXPECT_EQ(store.closeKey(0), regcode::InvalidHandle);
+    EXPECT_EQ(store.closeKey(777), regcode::InvalidHandle);
+
+    ASSERT_EQ(store.openKey(HKEY_CURRENT_USER_, "software\\QUELLWORKS\\pellamark", key), 0);
+    EXPECT_NE(key, 0u);
+    std::uint32_t type = 99, size = 0;
+    EXPECT_EQ(store.queryValue(key, "Missing", type, nullptr, size), regcode::FileNotFound);
+    EXPECT_EQ(type, 99u);
+    EXPECT_EQ(store.queryValue(key, "NAME", type, nullptr, size), 0);
+    EXPECT_EQ(type, REG_SZ_);
+    EXPECT_EQ(size, 4u);
+    std::uint8_t small[2] = {7, 7};
+    size = 2;
+    EXPECT_EQ(store.queryValue(key, "Name", type, small, size), regcode::MoreData);
+    EXPECT_EQ(size, 4u);
+    std::uint8_t exact[4] = {};
+    EXPECT_EQ(store.queryValue(key, "Name", type, exact, size), 0);
+    EXPECT_EQ(std::memcmp(exact, "abc", 4), 0);
+    EXPECT_EQ(store.deleteValue(key, "Missing"), regcode::FileNotFound);
+    EXPECT_EQ(store.deleteValue(key, "nAmE"), 0);
+    EXPECT_EQ(store.queryValue(key, "Name", type, nullptr, size), regcode::FileNotFound);
+
+    // A handle can be a root for the next call, like any registry key.
+    RegHandle child = 0;
+    EXPECT_EQ(store.createKey(key, "Child", child), 0);
+    EXPECT_TRUE(keyExists(*parseRegFile(readFile(file())), kProfile + "\\Child"));
+    EXPECT_EQ(store.closeKey(child), 0);
+    EXPECT_EQ(store.closeKey(key), 0);
+    EXPECT_EQ(store.closeKey(key), regcode::InvalidHandle);
+    EXPECT_EQ(store.queryValue(key, "Name", type, nullptr, size), regcode::InvalidHandle);
+}
+
+TEST_F(StoreTest, KeepsTheSpellingOfTheFirstWrite) {
+    auto store = makeStore();
+    ASSERT_EQ(set(store, "Software\\ÄBC", "StartUp", REG_DWORD_, {1, 0, 0, 0}), 0);
+    ASSERT_EQ(set(store, "SOFTWARE\\äbc", "STARTUP", REG_DWORD_, {0, 0, 0, 0}), 0);
+    const std::string text = readFile(file());
+    EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\ÄBC]\n\"StartUp\"=dword:00000000"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("STARTUP"), std::string::npos);
+}
+
+TEST_F(StoreTest, RefusesNamesTheFileCannotHold) {
+    auto store = makeStore();
+    RegHandle key = 0;
+    for (const std::string& path :
+         std::vector<std::string>{"A\\\\B", "\\A", "A\\", std::string("A\nB"), "\xFF"}) {
+        EXPECT_EQ(store.createKey(HKEY_CURRENT_USER_, path, key), regcode::InvalidParameter)
+            << path;
+    }
+    ASSERT_EQ(store.createKey(HKEY_CURRENT_USER_, "Software", key), 0);
+    for (const std::string& name :
+         std::vector<std::string>{std::string("a\nb"), std::string("a\0b", 3), "\xC3"}) {
+        EXPECT_EQ(store.setValue(key, name, REG_SZ_, nullptr, 0), regcode::InvalidParameter);
+    }
+    EXPECT_EQ(store.setValue(key, "x", REG_SZ_, nullptr, 3), regcode::InvalidParameter);
+}
+
+TEST_F(StoreTest, TouchesNothingUntilTheFirstWriteAndSeesOtherWriters) {
+    auto reader = makeStore();
+    RegHandle key = 0;
+    EXPECT_EQ(reader.openKey(HKEY_CURRENT_USER_, kProfile, key), regcode::FileNotFound);
+    EXPECT_EQ(reader.openKey(HKEY_CURRENT_USER_, kRun, key), 0);
+    reader.closeKey(key);
+    EXPECT_FALSE(fs::exists(dir / "cfg"));
+
+    auto writer = makeStore();
+    for (std::uint8_t i = 1; i <= 3; ++i) {
+        ASSERT_EQ(set(writer, kProfile, "N", REG_DWORD_, {i, 0, 0, 0}), 0);
+        EXPECT_EQ(get(reader, kProfile, "n")->second[0], i);
+    }
+    EXPECT_EQ((fs::status(file().parent_path()).permissions() & fs::perms::all),
+              fs::perms::owner_all);
+    EXPECT_EQ((fs::status(file()).permissions() & fs::perms::all),
+              fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ((fs::status(fs::path(file()) += ".lock").permissions() & fs::perms::all),
+              fs::perms::owner_read | fs::perms::owner_write);
+}
+
+TEST_F(StoreTest, LeavesTheModeOfAnExistingFolderAlone) {
+    fs::create_directories(file().parent_path());
+    ::chmod(file().parent_path().c_str(), 0750);
+    auto store = makeStore();
+    ASSERT_EQ(set(store, kProfile, "A", REG_SZ_, sz("b")), 0);
+    EXPECT_EQ(fs::status(file().parent_path()).permissions() & fs::perms::all,
+              fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
+}
+
+// ---- generations and damage ----
+
+TEST_F(StoreTest, KeepsThePreviousGeneration) {
+    auto store = makeStore();
+    ASSERT_EQ(set(store, kProfile, "Gen", REG_DWORD_, {1, 0, 0, 0}), 0);
+    const std::string first = readFile(file());
+    ASSERT_EQ(set(store, kProfile, "Gen", REG_DWORD_, {2, 0, 0, 0}), 0);
+    EXPECT_EQ(readFile(fs::path(file()) += ".prev"), first);
+    EXPECT_EQ(filesBeside(),
+              (std::vector<std::string>{"user.reg", "user.reg.lock", "user.reg.prev"}));
+}
+
+TEST_F(StoreTest, NeverOverwritesADamagedFile) {
+    std::string random(300, '\0');
+    std::mt19937 generator(7);
+    for (char& c : random) {
+        c = static_cast<char>(generator());
+    }
+    const struct {
+        const char* what;
+        std::string text;
+        bool withPrev;
+    } cases[] = {
+        {"truncated", std::string(kGoodFile.substr(0, 70)), true},
+        {"zeroed", std::string(kGoodFile.size(), '\0'), true},
+        {"random", random, false},
+        {"invalid UTF-8", std::string(kGoodFile) + "\"X\"=\"\xE2\x28\xA1\"\n", true},
+        {"empty", "", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(dir / "cfg");
+        fs::create_directories(file().parent_path());
+        writeFile(file(), c.text);
+        const std::string prevText = std::string(kGoodFile) + "\"FromPrev\"=dword:00000001\n";
+        if (c.withPrev) {
+            writeFile(fs::path(file()) += ".prev", prevText);
+        }
+
+        auto store = makeStore();
+        // Reads see the previous generation, or an empty store, and change nothing.
+        EXPECT_EQ(get(store, kProfile, "FromPrev").has_value(), c.withPrev);
+        EXPECT_EQ(readFile(file()), c.text);
+
+        ASSERT_EQ(set(store, kProfile, "After", REG_SZ_, sz("write")), 0);
+        const auto names = filesBeside();
+        const auto aside = std::find_if(names.begin(), names.end(), [](const std::string& n) {
+            return n.rfind("user.reg.damaged-", 0) == 0;
+        });
+        ASSERT_NE(aside, names.end());
+        EXPECT_EQ(readFile(file().parent_path() / *aside), c.text);
+        EXPECT_TRUE(parseRegFile(readFile(file())));
+        EXPECT_EQ(get(store, kProfile, "After")->second, sz("write"));
+        EXPECT_EQ(get(store, kProfile, "FromPrev").has_value(), c.withPrev);
+        if (c.withPrev) {
+            EXPECT_EQ(readFile(fs::path(file()) += ".prev"), prevText);
+        }
+
+        // A second damage later is kept too, not written over the first.
+        writeFile(file(), c.text + "x");
+        ASSERT_EQ(set(store, kProfile, "Again", REG_SZ_, sz("1")), 0);
+        const auto later = filesBeside();
+        EXPECT_EQ(std::count_if(
+                      later.begin(), later.end(),
+                      [](const std::string& n) { return n.rfind("user.reg.damaged-", 0) == 0; }),
+                  2);
+    }
+}
+
+// ---- failures ----
+
+TEST_F(StoreTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
+    auto store = makeStore();
+    ASSERT_EQ(set(store, kProfile, "Keep", REG_SZ_, sz("me")), 0);
+    const std::string before = readFile(file());
+    const auto check = [&](std::int32_t code, std::int32_t expected) {
+        EXPECT_EQ(code, expected);
+        EXPECT_EQ(readFile(file()), before);
+        for (const auto& name : filesBeside()) {
+            EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+        }
+    };
+
+    {
+        SCOPED_TRACE("file size limit (a full disk as far as the store can tell)");
+        const pid_t child = ::fork();
+        if (child == 0) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            const rlimit limit{64, 64};
+            ::setrlimit(RLIMIT_FSIZE, &limit);
+            auto inChild = makeStore();
+            const auto code =
+                set(inChild, kProfile, "Big", REG_BINARY_, std::vector<std::uint8_t>(4096, 0xab));
+            ::_exit(code == regcode::DiskFull ? 0 : 1);
+        }
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        check(regcode::Success, regcode::Success);
+    }
+    {
+        SCOPED_TRACE("lock held by another writer");
+        const int fd = ::open((fs::path(file()) += ".lock").c_str(), O_RDWR);
+        ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+        auto impatient = makeStore(std::chrono::milliseconds(50));
+        check(set(impatient, kProfile, "Keep", REG_SZ_, sz("other")), regcode::Timeout);
+        ::close(fd);
+        EXPECT_EQ(set(impatient, kProfile, "Keep", REG_SZ_, sz("other")), 0);
+        writeFile(file(), before);
+    }
+    {
+        SCOPED_TRACE("unreadable lock file");
+        const fs::path lock = fs::path(file()) += ".lock";
+        fs::remove(lock);
+        fs::create_directory(lock);
+        check(set(store, kProfile, "Keep", REG_SZ_, sz("lost")), regcode::WriteFault);
+        fs::remove(lock);
+    }
+}
+
+TEST_F(StoreTest, AReadOnlyFolderFailsTheWrite) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "permission bits do not stop root; the other failures are tested above";
+    }
+    auto store = makeStore();
+    ASSERT_EQ(set(store, kProfile, "Keep", REG_SZ_, sz("me")), 0);
+    const std::string before = readFile(file());
+    ::chmod(file().parent_path().c_str(), 0500);
+    EXPECT_EQ(set(store, kProfile, "Keep", REG_SZ_, sz("lost")), regcode::AccessDenied);
+    ::chmod(file().parent_path().c_str(), 0700);
+    EXPECT_EQ(readFile(file()), before);
+    EXPECT_EQ(filesBeside(),
+              (std::vector<std::string>{"user.reg", "user.reg.lock", "user.reg.prev"}));
+}
+
+TEST_F(StoreTest, AFolderThatIsAFileFailsTheWrite) {
+    writeFile(dir / "cfg", "not a folder");
+    auto store = makeStore();
+    RegHandle key = 0;
+    EXPECT_NE(store.createKey(HKEY_CURRENT_USER_, kProfile, key), 0);
+    EXPECT_EQ(key, 0u);
+    EXPECT_EQ(store.openKey(HKEY_CURRENT_USER_, kProfile, key), regcode::FileNotFound);
+    EXPECT_EQ(readFile(dir / "cfg"), "not a folder");
+}
+
+// ---- several processes ----
+
+TEST_F(StoreTest, AKilledWriterLeavesTheOldOrTheNewFile) {
+    {
+        auto store = makeStore();
+        ASSERT_EQ(set(store, kProfile, "Count", REG_DWORD_, {0, 0, 0, 0}), 0);
+    }
+    std::mt19937 random(42);
+    std::uint32_t lastSeen = 0;
+    for (int round = 0; round < 25; ++round) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            auto store = makeStore();
+            for (std::uint32_t n = lastSeen + 1;; ++n) {
+                // The padding makes each write long enough to be interrupted half-way.
+                std::vector<std::uint8_t> padding(20000, static_cast<std::uint8_t>(n));
+                set(store, kProfile, "Padding", REG_BINARY_, padding);
+                set(store, kProfile, "Count", REG_DWORD_,
+                    {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), 0, 0});
+            }
+        }
+        ::usleep(1000 + random() % 30000);
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+
+        const auto document = parseRegFile(readFile(file()));
+        ASSERT_TRUE(document) << "round " << round;
+        auto store = makeStore();
+        const auto count = get(store, kProfile, "Count");
+        ASSERT_TRUE(count);
+        const std::uint32_t n = count->second[0] | (count->second[1] << 8);
+        EXPECT_GE(n, lastSeen);
+        if (const auto padding = get(store, kProfile, "Padding")) {
+            // Padding is written first, so it is from the same round as Count or one ahead.
+            EXPECT_EQ(padding->second.size(), 20000u);
+            const auto p = padding->second.front();
+            EXPECT_TRUE(p == static_cast<std::uint8_t>(n) || p == static_cast<std::uint8_t>(n + 1));
+        }
+        lastSeen = n;
+    }
+    // The next write clears what the killed writers left behind.
+    auto store = makeStore();
+    ASSERT_EQ(set(store, kProfile, "Done", REG_DWORD_, {1, 0, 0, 0}), 0);
+    for (const auto& name : filesBeside()) {
+        EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
+        EXPECT_EQ(name.find("damaged"), std::string::npos) << name;
+    }
+}
+
+TEST_F(StoreTest, TwoProcessesWritingAtOnceLoseNothing) {
+    constexpr int kWrites = 500;
+    pid_t children[2];
+    for (int c = 0; c < 2; ++c) {
+        children[c] = ::fork();
+        if (children[c] == 0) {
+            auto store = makeStore(std::chrono::seconds(30));
+            int failures = 0;
+            for (int i = 0; i < kWrites; ++i) {
+                const std::string name = "P" + std::to_string(c) + "-" + std::to_string(i);
+                if (const auto code = set(store, kProfile, name, REG_SZ_, sz(name)); code != 0) {
+                    std::fprintf(stderr, "writing %s failed: %d\n", name.c_str(), code);
+                    ++failures;
+                }
+            }
+            ::_exit(failures == 0 ? 0 : 1);
+        }
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ::waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const auto document = parseRegFile(readFile(file()));
+    ASSERT_TRUE(document);
+    const RegFileKey* key = findKey(*document, kProfile);
+    ASSERT_NE(key, nullptr);
+    std::set<std::string> names;
+    for (const auto& value : key->values) {
+        names.insert(value.name);
+    }
+    EXPECT_EQ(names.size(), 2u * kWrites);
+}
+
+// ---- the Run key ----
+
+TEST_F(StoreTest, RunValuesAreAutostartEntries) {
+    const std::vector<std::string> commands = {
+        "/opt/pellamark/Pellamark",
+        "/home/u/My Programs/Pellamark",
+        "/home/u/\"quoted\"/it's/Pellamark",
+        "/home/u/$HOME/100%/Pellamark",
+        "/home/u/back\\slash/tick`/Pellamark",
+        "/home/u/ünïcødé/Ωμέγα/Pellamark",
+        "/home/u/a;b&c|d<e>f*g?h#i(j)~k/Pellamark",
+        "/home/u/%f %%/=x/Pellamark",
+    };
+    const bool validatorPresent = ::access("/usr/bin/desktop-file-validate", X_OK) == 0;
+    auto store = makeStore();
+    RegHandle run = 0;
+    ASSERT_EQ(store.openKey(HKEY_CURRENT_USER_, kRun, run), 0);
+    for (const auto& command : commands) {
+        SCOPED_TRACE(command);
+        ASSERT_EQ(store.setValue(run, "Pellamark", REG_SZ_, sz(command).data(),
+                                 static_cast<std::uint32_t>(command.size() + 1)),
+                  0);
+        const fs::path entry = autostart() / "Pellamark.desktop";
+        ASSERT_TRUE(fs::exists(entry));
+        EXPECT_EQ(fs::status(entry).permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_EQ(get(store, kRun, "pellamark")->second, sz(command));
+        if (validatorPresent) {
+            const std::string cmd = "/usr/bin/desktop-file-validate '" + entry.string() + "' 2>&1";
+            std::string output;
+            FILE* pipe = ::popen(cmd.c_str(), "r");
+            ASSERT_NE(pipe, nullptr);
+            char buffer[512];
+            while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
+                output += buffer;
+            }
+            EXPECT_EQ(::pclose(pipe), 0) << output << readFile(entry);
+            EXPECT_EQ(output.find("error"), std::string::npos) << output << readFile(entry);
+        }
+    }
+    EXPECT_EQ(fs::status(autostart()).permissions() & fs::perms::all, fs::perms::owner_all);
+
+    // Another spelling names the same entry and keeps its file.
+    const std::string other = "/usr/bin/other";
+    ASSERT_EQ(store.setValue(run, "PELLAMARK", REG_SZ_, sz(other).data(), 15), 0);
+    EXPECT_EQ(std::distance(fs::directory_iterator(autostart()), fs::directory_iterator()), 1);
+    EXPECT_EQ(store.deleteValue(run, "pellaMARK"), 0);
+    EXPECT_FALSE(fs::exists(autostart() / "Pellamark.desktop"));
+    EXPECT_EQ(store.deleteValue(run, "Pellamark"), regcode::FileNotFound);
+    std::uint32_t type = 0, size = 0;
+    EXPECT_EQ(store.queryValue(run, "Pellamark", type, nullptr, size), regcode::FileNotFound);
+
+    // Nothing but text goes there, and no name may leave the folder.
+    const std::uint8_t dword[4] = {1, 0, 0, 0};
+    EXPECT_EQ(store.setValue(run, "Pellamark", REG_DWORD_, dword, 4), regcode::InvalidParameter);
+    for (const std::string& name :
+         std::vector<std::string>{"", ".", "..", "../evil", "a/b", std::string("a\0b", 3)}) {
+        EXPECT_EQ(store.setValue(run, name, REG_SZ_, sz("/x").data(), 3), regcode::InvalidParameter)
+            << name;
+    }
+    EXPECT_EQ(std::distance(fs::directory_iterator(autostart()), fs::directory_iterator()), 0);
+    EXPECT_FALSE(fs::exists(dir / "cfg" / "evil.desktop"));
+    EXPECT_FALSE(fs::exists(file())); // the Run key never touches the registry file
+    store.closeKey(run);
+}
+
+TEST_F(StoreTest, HiddenAutostartEntriesCountAsDeleted) {
+    fs::create_directories(autostart());
+    writeFile(autostart() / "Off.desktop",
+              "[Desktop Entry]\nType=Application\nName=Off\nExec=/bin/off\nHidden=true\n");
+    writeFile(autostart() / "On.desktop",
+              "[Desktop Entry]\nType=Application\nName=On\nExec=\"/bin/o n\" --flag %%U\n");
+    auto store = makeStore();
+    EXPECT_FALSE(get(store, kRun, "Off"));
+    EXPECT_EQ(get(store, kRun, "on")->second, sz("/bin/o n --flag %U"));
+}
+
+TEST(UserRegistryLocations, FollowTheConfigHome) {
+    const struct {
+        const char* xdg;
+        const char* home;
+        const char* file;
+        const char* autostart;
+    } cases[] = {
+        {"/cfg", "/home/u", "/cfg/pellamark/user.reg", "/cfg/autostart"},
+        {nullptr, "/home/u", "/home/u/.config/pellamark/user.reg", "/home/u/.config/autostart"},
+        {"", "/home/u", "/home/u/.config/pellamark/user.reg", "/home/u/.config/autostart"},
+        {"relative/cfg", "/home/u", "/home/u/.config/pellamark/user.reg",
+         "/home/u/.config/autostart"},
+    };
+    for (const auto& c : cases) {
+        const auto locations = userRegistryLocations(c.xdg, c.home);
+        EXPECT_EQ(locations.registryFile, fs::path(c.file));
+        EXPECT_EQ(locations.autostartFolder, fs::path(c.autostart));
+    }
+}
