@@ -1,0 +1,36 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <variant>
+
+namespace pellamark::service {
+
+inline constexpr std::size_t kMaxTitleChars = 200;
+inline constexpr std::size_t kMaxAddressBytes = 2048;
+inline constexpr std::size_t kMaxUserIdBytes = 128;
+
+struct NewFavourite {
+    std::string title;
+    std::string url;
+};
+
+// A favourite as the user typed it, cleaned (blanks trimmed, control characters in the title made
+// spaces), or a short explanation of why it cannot be stored.
+std::variant<NewFavourite, std::string> checkNewFavourite(std::string_view title,
+                                                          std::string_view url);
+
+// Why an address cannot be stored, or nothing when it can: only absolute http and https addresses
+// with a host, so a stored link can never run script or carry a data payload when opened.
+std::optional<std::string> addressProblem(std::string_view url);
+
+// Why a user id cannot be used, or nothing when it can.
+std::optional<std::string> userIdProblem(std::string_view userId);
+
+// A favourite's id from a form field: a positive decimal number without sign or blanks.
+std::optional<std::int64_t> parseFavouriteId(std::string_view text);
+
+} // namespace pellamark::service

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace pellamark::service {
+
+struct Options {
+    std::string host = "127.0.0.1";
+    int port = 8480;
+    std::filesystem::path dataDir;
+    bool help = false;
+};
+
+using Environment = std::function<std::optional<std::string>(const std::string& name)>;
+
+// ${XDG_DATA_HOME:-$HOME/.local/share}/pellamark-service; empty when neither is usable.
+std::filesystem::path defaultDataDir(const Environment& env);
+
+// The options, or a message saying what is wrong with them.
+std::variant<Options, std::string> parseOptions(const std::vector<std::string>& args,
+                                                const Environment& env);
+
+// "HOST:PORT", "[V6HOST]:PORT" or a bare "HOST" (port 80, as in an address without a port).
+std::optional<std::pair<std::string, int>> parseListenAddress(const std::string& text);
+
+std::string usage(const std::string& program);
+
+} // namespace pellamark::service

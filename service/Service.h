@@ -1,0 +1,65 @@
+#pragma once
+
+#include "FavouritesStore.h"
+
+#include <condition_variable>
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace httplib {
+class Server;
+}
+
+namespace pellamark::service {
+
+struct ServiceConfig {
+    std::filesystem::path dataDir;
+    // Worker threads. Every open keep-alive connection holds one while it waits, so this is
+    // roughly the number of clients served at once.
+    std::size_t threads = 32;
+    // Receives one line per request (no newline). Empty: no request log.
+    std::function<void(const std::string&)> log;
+};
+
+// The favourites web service: the probe page and the favourites page with its add and remove
+// forms, over one FavouritesStore.
+class Service {
+public:
+    // Opens the store; throws StoreError when it cannot.
+    explicit Service(ServiceConfig config);
+    ~Service();
+    Service(const Service&) = delete;
+    Service& operator=(const Service&) = delete;
+
+    // Binds to host and port (0 picks a free port). Returns the port, or -1 when binding failed.
+    int bind(const std::string& host, int port);
+    // Serves until stop(); returns false when the server could not run.
+    bool run();
+    // Safe from any thread, before, during or after run(); run() returns soon after.
+    void stop();
+
+    FavouritesStore& store() { return *m_store; }
+
+private:
+    void installRoutes();
+
+    ServiceConfig m_config;
+    std::unique_ptr<FavouritesStore> m_store;
+    std::unique_ptr<httplib::Server> m_server;
+
+    enum class State { Idle, Running, Finished };
+    std::mutex m_stateMutex;
+    std::condition_variable m_stateChanged;
+    State m_state = State::Idle;
+    bool m_stopRequested = false;
+    bool m_serverStopped = false;
+};
+
+// "host:port", with brackets around an IPv6 host.
+std::string formatAddress(const std::string& host, int port);
+
+} // namespace pellamark::service
