@@ -1,1 +1,197 @@
+#include "FileRegistryStore.h"
+#include "Registry.h"
+#include "TempDir.h"
+
 #include <gtest/gtest.h>
+
+using namespace pellamark;
+using pellamark::testing::readFile;
+using pellamark::testing::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string kProfile = "Software\\Quellworks\\Pellamark";
+const std::string kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes sz(std::string_view text) {
+    Bytes bytes(text.begin(), text.end());
+    bytes.push_back(0);
+    return bytes;
+}
+
+Bytes dword(std::uint32_t value) {
+    return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+            static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+}
+
+class RegistryTest : public ::testing::Test {
+protected:
+    fs::path file() const { return dir / "pellamark" / "user.reg"; }
+
+    // The value as stored, bypassing the routines under test.
+    std::optional<std::pair<std::uint32_t, Bytes>> stored(const std::string& path,
+                                                          const std::string& name) {
+        RegHandle key = 0;
+        if (store.openKey(HKEY_CURRENT_USER_, path, key) != 0) {
+            return std::nullopt;
+        }
+        std::uint32_t type = 0, size = 0;
+        std::optional<std::pair<std::uint32_t, Bytes>> result;
+        if (store.queryValue(key, name, type, nullptr, size) == 0) {
+            Bytes data(size + 1);
+            if (store.queryValue(key, name, type, data.data(), size) == 0) {
+                data.resize(size);
+                result.emplace(type, data);
+            }
+        }
+        store.closeKey(key);
+        return result;
+    }
+
+    // Writes raw bytes the way another program might.
+    void storeRaw(const std::string& path, const std::string& name, std::uint32_t type,
+                  const Bytes& data) {
+        RegHandle key = 0;
+        ASSERT_EQ(store.createKey(HKEY_CURRENT_USER_, path, key), 0);
+        ASSERT_EQ(
+            store.setValue(key, name, type, data.data(), static_cast<std::uint32_t>(data.size())),
+            0);
+        store.closeKey(key);
+    }
+
+    TempDir dir;
+    FileRegistryStore store{file(), dir / "autostart"};
+    Registry registry{store};
+};
+
+} // namespace
+
+TEST_F(RegistryTest, SetRegValueChoosesTheTypeFromTheText) {
+    const struct {
+        const char* text;
+        std::uint32_t type;
+        Bytes data;
+    } cases[] = {
+        {"abc", REG_SZ_, sz("abc")},
+        {"1", REG_DWORD_, dword(1)},
+        {"0", REG_DWORD_, dword(0)},
+        {" 7 ", REG_DWORD_, dword(7)},
+        {"-1", REG_DWORD_, dword(0xFFFFFFFF)},
+        {"2.5", REG_DWORD_, dword(2)},
+        {"3.5", REG_DWORD_, dword(4)},
+        {"1.00.00", REG_SZ_, sz("1.00.00")},
+        {"   someone+x@example.com  ", REG_SZ_, sz("someone+x@example.com")},
+        {"/opt/pellamark\\bin/Pellamark", REG_SZ_, sz("/opt/pellamark\\bin/Pellamark")},
+        {"abcde0123456789", REG_SZ_, sz("abcde0123456789")},
+        {"2147483647", REG_DWORD_, dword(0x7FFFFFFF)},
+        // Out of the 32-bit range: kept as text instead of failing the whole save.
+        {" 2147483648 ", REG_SZ_, sz("2147483648")},
+        {"", REG_SZ_, sz("")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string("\"") + c.text + "\"");
+        registry.SetRegValue(HKEY_CURRENT_USER_, kProfile, "Value", c.text);
+        EXPECT_EQ(registry.LastRegResult(), 0);
+        const auto value = stored(kProfile, "Value");
+        ASSERT_TRUE(value);
+        EXPECT_EQ(value->first, c.type);
+        EXPECT_EQ(value->second, c.data);
+    }
+}
+
+TEST_F(RegistryTest, GetRegValueReadsTextsAndIntegers) {
+    const struct {
+        const char* what;
+        std::uint32_t type;
+        Bytes data;
+        RegValue expected;
+    } cases[] = {
+        {"dword", REG_DWORD_, dword(2), std::int32_t{2}},
+        {"dword with the top bit set", REG_DWORD_, dword(0xFFFFFFFF), std::int32_t{-1}},
+        {"text", REG_SZ_, sz("abc"), std::string("abc")},
+        {"text without NUL", REG_SZ_, {'a', 'b', 'c'}, std::string("abc")},
+        {"text with embedded NUL", REG_SZ_, {'a', 'b', 0, 'c', 'd', 0}, std::string("ab")},
+        {"empty text", REG_SZ_, sz(""), std::string()},
+        {"zero-sized text", REG_SZ_, {}, std::string()},
+        {"binary", REG_BINARY_, {1, 2, 3, 4}, std::string()},
+        {"expandable text", REG_EXPAND_SZ_, sz("%HOME%"), std::string()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        storeRaw(kProfile, "Value", c.type, c.data);
+        EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kProfile, "Value"), c.expected);
+        EXPECT_EQ(registry.LastRegResult(), 0);
+    }
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kProfile, "Missing"), RegValue(""));
+    EXPECT_EQ(registry.LastRegResult(), 0);
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, "Software\\Missing", "Value"), RegValue(""));
+    EXPECT_EQ(registry.LastRegResult(), regcode::InvalidHandle);
+}
+
+TEST_F(RegistryTest, NamesMatchWithoutRegardToCase) {
+    registry.SetRegValue(HKEY_CURRENT_USER_, kProfile, "StartUp", "1");
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kProfile, "Startup"), RegValue(1));
+
+    registry.SetRegValue(HKEY_CURRENT_USER_, "Software\\ÄÖÜ", "ÀÉÎ", "x");
+    EXPECT_TRUE(registry.RegKeyExists(HKEY_CURRENT_USER_, "software\\äöü"));
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, "SOFTWARE\\äöü", "àéî"), RegValue("x"));
+    registry.DeleteRegValue(HKEY_CURRENT_USER_, "Software\\äÖü", "àÉî");
+    EXPECT_FALSE(stored("Software\\ÄÖÜ", "ÀÉÎ"));
+}
+
+TEST_F(RegistryTest, KeysAndLastRegResult) {
+    EXPECT_FALSE(registry.RegKeyExists(HKEY_CURRENT_USER_, kProfile));
+    // The handle stays 0, and closing handle 0 is what the result shows.
+    EXPECT_EQ(registry.LastRegResult(), regcode::InvalidHandle);
+
+    // Deleting under a missing key creates nothing.
+    registry.DeleteRegValue(HKEY_CURRENT_USER_, kProfile, "UserId");
+    EXPECT_FALSE(fs::exists(file()));
+    EXPECT_FALSE(registry.RegKeyExists(HKEY_CURRENT_USER_, kProfile));
+
+    // Writing a value creates the key with every key above it.
+    registry.SetRegValue(HKEY_CURRENT_USER_, kProfile, "UserId", "abcde0123456789");
+    EXPECT_EQ(registry.LastRegResult(), 0);
+    for (const std::string& path :
+         {std::string("Software"), std::string("Software\\Quellworks"), kProfile}) {
+        EXPECT_TRUE(registry.RegKeyExists(HKEY_CURRENT_USER_, path)) << path;
+        EXPECT_EQ(registry.LastRegResult(), 0);
+    }
+    EXPECT_NE(readFile(file()).find("[HKEY_CURRENT_USER\\Software\\Quellworks]\n"),
+              std::string::npos);
+
+    const std::string before = readFile(file());
+    registry.DeleteRegValue(HKEY_CURRENT_USER_, "Software\\Quellworks\\Other", "UserId");
+    EXPECT_EQ(registry.LastRegResult(), regcode::InvalidHandle);
+    registry.DeleteRegValue(HKEY_CURRENT_USER_, kProfile, "NoSuchValue");
+    EXPECT_EQ(registry.LastRegResult(), 0);
+    EXPECT_EQ(readFile(file()), before);
+
+    registry.CreateRegKey(HKEY_CURRENT_USER_, "Software\\Quellworks\\Empty");
+    EXPECT_EQ(registry.LastRegResult(), 0);
+    EXPECT_TRUE(registry.RegKeyExists(HKEY_CURRENT_USER_, "Software\\Quellworks\\Empty"));
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, "Software\\Quellworks\\Empty", "x"),
+              RegValue(""));
+
+    registry.DeleteRegValue(HKEY_CURRENT_USER_, kProfile, "USERID");
+    EXPECT_EQ(registry.LastRegResult(), 0);
+    EXPECT_FALSE(stored(kProfile, "UserId"));
+}
+
+TEST_F(RegistryTest, TheRunKeyHoldsTheStartEntry) {
+    EXPECT_TRUE(registry.RegKeyExists(HKEY_CURRENT_USER_, kRun));
+    registry.SetRegValue(HKEY_CURRENT_USER_, kRun, "Pellamark", "/opt/Pella Mark/Pellamark");
+    EXPECT_EQ(registry.LastRegResult(), 0);
+    EXPECT_TRUE(fs::exists(dir / "autostart" / "Pellamark.desktop"));
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kRun, "pellamark"),
+              RegValue("/opt/Pella Mark/Pellamark"));
+
+    registry.DeleteRegValue(HKEY_CURRENT_USER_, kRun, "Pellamark");
+    EXPECT_EQ(registry.LastRegResult(), 0);
+    EXPECT_FALSE(fs::exists(dir / "autostart" / "Pellamark.desktop"));
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kRun, "Pellamark"), RegValue(""));
+    EXPECT_FALSE(fs::exists(file()));
+}
