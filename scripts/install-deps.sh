@@ -15,6 +15,7 @@ packages=(
   libcpp-httplib-dev libsqlite3-dev libssl-dev zlib1g-dev libbrotli-dev
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils
+  qt6-base-private-dev
   # windows cross build
   g++-mingw-w64-i686 mingw-w64-i686-dev
   # end-to-end desktop tests
