@@ -266,7 +266,11 @@ bool isSafeEntryName(std::string_view name) {
 
 // Adds sections for the key and every key above it that does not exist yet.
 void ensureKey(RegFileDocument& document, std::string_view path) {
-    if (path.empty() || findKey(document, path) != nullptr) {
+    if (findKey(document, path) != nullptr) {
+        return;
+    }
+    if (path.empty()) {
+        document.keys.push_back(RegFileKey{});
         return;
     }
     std::size_t pos = 0;

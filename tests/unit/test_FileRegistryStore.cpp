@@ -340,6 +340,14 @@ TEST_F(StoreTest, FollowsTheRegistryCallConventions) {
     EXPECT_EQ(store.closeKey(key), 0);
     EXPECT_EQ(store.closeKey(key), regcode::InvalidHandle);
     EXPECT_EQ(store.queryValue(key, "Name", type, nullptr, size), regcode::InvalidHandle);
+
+    // The root itself holds values too.
+    const std::uint8_t one[4] = {1, 0, 0, 0};
+    EXPECT_EQ(store.setValue(HKEY_CURRENT_USER_, "AtRoot", REG_DWORD_, one, 4), 0);
+    EXPECT_EQ(get(store, "", "atroot")->second, (std::vector<std::uint8_t>{1, 0, 0, 0}));
+    EXPECT_NE(readFile(file()).find("[HKEY_CURRENT_USER]\n\"AtRoot\"=dword:00000001\n"),
+              std::string::npos);
+    EXPECT_EQ(store.closeKey(HKEY_CURRENT_USER_), 0);
 }
 
 TEST_F(StoreTest, KeepsTheSpellingOfTheFirstWrite) {
