@@ -552,6 +552,16 @@ TEST_F(StoreTest, AFolderThatIsAFileFailsTheWrite) {
     EXPECT_EQ(readFile(dir / "cfg"), "not a folder");
 }
 
+// Not provably damaged (a folder in its place here, an I/O error or a permission elsewhere):
+// nothing to move aside, so the write fails instead.
+TEST_F(StoreTest, AnUnreadableFileIsLeftAlone) {
+    fs::create_directories(file());
+    auto store = makeStore();
+    EXPECT_EQ(set(store, kProfile, "A", REG_SZ_, sz("b")), 30); // ERROR_READ_FAULT
+    EXPECT_TRUE(fs::is_directory(file()));
+    EXPECT_EQ(filesBeside(), (std::vector<std::string>{"user.reg", "user.reg.lock"}));
+}
+
 // ---- several processes ----
 
 TEST_F(StoreTest, AKilledWriterLeavesTheOldOrTheNewFile) {
