@@ -1,5 +1,6 @@
 #include "Registry.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
