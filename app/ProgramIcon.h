@@ -1,0 +1,10 @@
+#pragma once
+
+#include <QIcon>
+
+namespace pellamark {
+
+// The one picture of the program: window, tray and about box.
+QIcon programIcon();
+
+} // namespace pellamark

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "MessageBox.h"
+
+namespace pellamark {
+
+// The real message boxes: OK only, no icon, titled "Pellamark", modal until closed.
+class QtMessageBoxes : public MessageBoxes {
+public:
+    void MsgBox(const QString& text) override;
+};
+
+} // namespace pellamark

@@ -1,0 +1,75 @@
+#include "DialogSet.h"
+#include "HelperLauncher.h"
+#include "ProcessEnvironment.h"
+#include "ProgramIcon.h"
+#include "QtMessageBoxes.h"
+#include "QtTrayIcon.h"
+#include "SingleInstance.h"
+#include "WebHtmlView.h"
+#include "frmMain.h"
+
+#include "BuildConfig.h"
+#include "CheckServer.h"
+#include "Profile.h"
+#include "Registry.h"
+#include "RegistryStore.h"
+
+#include <QApplication>
+#include <QSessionManager>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+using namespace pellamark;
+
+// The service host is fixed when the program is built; the copy used by the desktop tests is
+// built with its own.
+#ifdef PELLAMARK_TEST_SERVICE_HOST
+static constexpr std::string_view ServiceHost = PELLAMARK_TEST_SERVICE_HOST;
+#else
+static constexpr std::string_view ServiceHost = config::ServiceHost;
+#endif
+
+int main(int argc, char* argv[]) {
+    // Before anything else, so that a second copy ends at once, silently and successfully.
+    SingleInstance instance;
+    if (instance.acquire() == SingleInstance::Result::AlreadyRunning)
+        return 0;
+
+    prepareWebEngineEnvironment();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Pellamark"));
+    QApplication::setWindowIcon(programIcon());
+    // The program lives on in the tray with every window hidden.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    auto store = makeUserRegistryStore();
+    Registry registry(*store);
+    GlobalSettings settings;
+    Profile profile(registry, settings, currentExecutable(), std::string(ServiceHost));
+
+    auto* view = new WebHtmlView; // owned by the window
+    QtTrayIcon tray(programIcon());
+    QtMessageBoxes messageBoxes;
+    auto launcher = makeHelperLauncher(QCoreApplication::applicationDirPath());
+
+    frmMain window({*view, tray, messageBoxes, *launcher, settings,
+                    [](ServerCheckHost& host) { return CheckServer(host, OpenUrl, ServiceHost); },
+                    [&profile](ProfileHost& host) { profile.LoadProfile(host); },
+                    [] {
+                        // Nothing may run after the unload; the store has synced its writes.
+                        std::fflush(nullptr);
+                        std::_Exit(0);
+                    }});
+    DialogSet dialogs(settings, profile, window);
+    window.setDialogLoader(dialogs);
+
+    TerminationWatcher termination([&window] { window.unloadMain(); });
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager&) { window.sessionEnding(); });
+
+    window.Form_Load();
+    return QApplication::exec();
+}

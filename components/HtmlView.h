@@ -1,0 +1,29 @@
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+namespace pellamark {
+
+// The main window's page view (HTML1). The window only tells it which page to show and how large
+// to be; it reads nothing back.
+class HtmlView {
+public:
+    virtual ~HtmlView() = default;
+
+    // Loads the address in place of the previous page; "about:blank" and the empty text show an
+    // empty page.
+    virtual void PageAddress(const QString& address) = 0;
+    // Outer size in the main window's pixels; the position stays where the window put it.
+    virtual void Width(double width) = 0;
+    virtual void Height(double height) = 0;
+
+    // The widget the window places in its client area.
+    virtual QWidget* widget() = 0;
+};
+
+// True for the addresses that mean "show nothing".
+bool isBlankAddress(const QString& address);
+
+} // namespace pellamark

@@ -1,0 +1,29 @@
+#pragma once
+
+#include "TrayIcon.h"
+
+#include <QIcon>
+#include <QSystemTrayIcon>
+
+namespace pellamark {
+
+// TrayIcon on QSystemTrayIcon.
+class QtTrayIcon : public TrayIcon {
+    Q_OBJECT
+public:
+    explicit QtTrayIcon(const QIcon& icon, QObject* parent = nullptr);
+
+    void AddIcon() override;
+    void TipText(const QString& text) override;
+    bool IsIconShown() const override;
+    void RemoveIcon() override;
+    bool IsTrayAvailable() const override;
+
+    // The Code a given activation is reported with.
+    static int codeFor(QSystemTrayIcon::ActivationReason reason);
+
+private:
+    QSystemTrayIcon m_icon;
+};
+
+} // namespace pellamark

@@ -1,0 +1,155 @@
+// The components and platform pieces behind the main window: single instance lock, helper
+// launcher, page view and tray icon codes.
+#include "DesktopLauncher.h"
+#include "ProcessEnvironment.h"
+#include "QtTrayIcon.h"
+#include "SingleInstance.h"
+#include "TempDir.h"
+#include "WebHtmlView.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace pellamark;
+using pellamark::testing::TempDir;
+namespace fs = std::filesystem;
+
+namespace {
+
+TEST(SingleInstanceTest, OneCopyPerUserAndTheLockDiesWithItsHolder) {
+    TempDir runtime;
+    ::chmod(runtime.path().c_str(), 0700);
+    auto first = std::make_unique<SingleInstance>();
+    EXPECT_EQ(first->acquire(runtime.path(), "/nonexistent"), SingleInstance::Result::First);
+    SingleInstance second;
+    EXPECT_EQ(second.acquire(runtime.path(), "/nonexistent"),
+              SingleInstance::Result::AlreadyRunning);
+    first.reset();
+    EXPECT_EQ(second.acquire(runtime.path(), "/nonexistent"), SingleInstance::Result::First);
+    EXPECT_EQ((fs::status(runtime / "pellamark.lock").permissions() & fs::perms::others_all),
+              fs::perms::none);
+}
+
+TEST(SingleInstanceTest, FallsBackToAPrivateFolderAndRefusesPlantedOnes) {
+    TempDir base;
+    const std::string privateName = "pellamark-" + std::to_string(::geteuid());
+    struct Case {
+        const char* name;
+        std::string runtimeDir;
+        std::function<void()> prepare;
+        SingleInstance::Result expected;
+    };
+    const Case cases[] = {
+        {"no runtime folder", "", [] {}, SingleInstance::Result::First},
+        {"relative runtime folder", "run", [] {}, SingleInstance::Result::First},
+        {"world-writable runtime folder", (base / "open").string(),
+         [&] {
+             fs::create_directory(base / "open");
+             ::chmod((base / "open").c_str(), 0777);
+         },
+         SingleInstance::Result::First},
+        {"fallback is a symlink", "",
+         [&] {
+             fs::create_directory(base / "elsewhere");
+             fs::create_directory_symlink(base / "elsewhere", base / privateName);
+         },
+         SingleInstance::Result::Unchecked},
+        {"fallback is world-writable", "",
+         [&] {
+             fs::create_directory(base / privateName);
+             ::chmod((base / privateName).c_str(), 0777);
+         },
+         SingleInstance::Result::Unchecked},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(base / privateName);
+        c.prepare();
+        SingleInstance lock;
+        EXPECT_EQ(lock.acquire(c.runtimeDir, base.path()), c.expected) << c.name;
+        if (c.expected == SingleInstance::Result::First) {
+            EXPECT_TRUE(fs::exists(base / privateName / "pellamark.lock")) << c.name;
+            EXPECT_EQ(fs::status(base / privateName).permissions() & fs::perms::all,
+                      fs::perms::owner_all)
+                << c.name;
+        }
+    }
+}
+
+TEST(DesktopLauncherTest, OpensOnlyFilesThatExistBesideTheProgram) {
+    TempDir folder;
+    QList<QUrl> opened;
+    bool openerWorks = true;
+    DesktopLauncher launcher(QString::fromStdString(folder.path().string()), [&](const QUrl& url) {
+        opened << url;
+        return openerWorks;
+    });
+    EXPECT_FALSE(launcher.openHelp()); // missing: the desktop handler is never asked
+    EXPECT_TRUE(opened.isEmpty());
+
+    pellamark::testing::writeFile(folder / "pellamark.html", "<p>help</p>");
+    pellamark::testing::writeFile(folder / "terms.txt", "terms");
+    EXPECT_TRUE(launcher.openHelp());
+    EXPECT_TRUE(launcher.openFileBesideProgram(QStringLiteral("terms.txt")));
+    EXPECT_EQ(opened,
+              (QList<QUrl>{
+                  QUrl::fromLocalFile(QString::fromStdString((folder / "pellamark.html").string())),
+                  QUrl::fromLocalFile(QString::fromStdString((folder / "terms.txt").string()))}));
+    openerWorks = false;
+    EXPECT_FALSE(launcher.openHelp());
+    EXPECT_EQ(launcher.helpFilePath(),
+              QString::fromStdString((folder / "pellamark.html").string()));
+}
+
+TEST(WebHtmlViewTest, BlankAddressesDoNotStartTheEngine) {
+    WebHtmlView view;
+    for (const char* address : {"about:blank", "", "  ", "ABOUT:BLANK"})
+        view.PageAddress(QString::fromLatin1(address));
+    EXPECT_FALSE(view.engineStarted());
+    view.Width(300.4);
+    view.Height(-3);
+    EXPECT_EQ(view.size(), QSize(300, 0));
+}
+
+TEST(WebHtmlViewTest, OnlyWebAddressesLeaveForTheBrowser) {
+    const std::pair<const char*, bool> cases[] = {{"http://example.org/a", true},
+                                                  {"https://example.org/", true},
+                                                  {"mailto:a@b.example", true},
+                                                  {"file:///etc/passwd", false},
+                                                  {"javascript:alert(1)", false},
+                                                  {"data:text/html,x", false},
+                                                  {"", false},
+                                                  {"smb://host/share", false}};
+    for (auto [url, allowed] : cases)
+        EXPECT_EQ(mayOpenExternally(QUrl(QString::fromLatin1(url))), allowed) << url;
+}
+
+TEST(QtTrayIconTest, OnlyTheContextActionAsksForTheMenu) {
+    const std::pair<QSystemTrayIcon::ActivationReason, int> cases[] = {
+        {QSystemTrayIcon::Context, 2},
+        {QSystemTrayIcon::Trigger, 1},
+        {QSystemTrayIcon::DoubleClick, 1},
+        {QSystemTrayIcon::MiddleClick, 1},
+        {QSystemTrayIcon::Unknown, 1}};
+    for (auto [reason, code] : cases)
+        EXPECT_EQ(QtTrayIcon::codeFor(reason), code) << reason;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    prepareWebEngineEnvironment();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

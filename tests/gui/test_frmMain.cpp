@@ -1,0 +1,559 @@
+// The main window driven as a real widget with recording stand-ins for its view, tray icon,
+// message boxes, helper programs and dialogs.
+#include "frmMain.h"
+
+#include "BuildConfig.h"
+#include "HelperLauncher.h"
+#include "HtmlView.h"
+#include "MessageBox.h"
+#include "RunTimeError.h"
+#include "TrayIcon.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QMenu>
+#include <QMenuBar>
+#include <QTest>
+#include <QWindow>
+#include <qpa/qwindowsysteminterface.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace pellamark;
+
+namespace {
+
+const QString Fav = QStringLiteral("http://127.0.0.1:1/app/fav.asp?userid=abcde0123456789");
+const QString Blank = QStringLiteral("about:blank");
+
+struct RecordingView : QWidget, HtmlView {
+    explicit RecordingView(QStringList& journal) : journal(journal) {}
+    void PageAddress(const QString& address) override {
+        journal << QStringLiteral("page ") + address;
+    }
+    void Width(double w) override {
+        journal << QStringLiteral("width %1").arg(w);
+        resize(int(w), height());
+    }
+    void Height(double h) override {
+        journal << QStringLiteral("height %1").arg(h);
+        resize(width(), int(h));
+    }
+    QWidget* widget() override { return this; }
+    QStringList& journal;
+};
+
+struct RecordingTray : TrayIcon {
+    explicit RecordingTray(QStringList& journal) : journal(journal) {}
+    void AddIcon() override { journal << QStringLiteral("AddIcon"), shown = true; }
+    void TipText(const QString& text) override { journal << QStringLiteral("TipText ") + text; }
+    bool IsIconShown() const override { return shown; }
+    void RemoveIcon() override { journal << QStringLiteral("RemoveIcon"), shown = false; }
+    bool IsTrayAvailable() const override { return available; }
+    QStringList& journal;
+    bool shown = false;
+    bool available = true;
+};
+
+struct RecordingBoxes : MessageBoxes {
+    explicit RecordingBoxes(QStringList& journal) : journal(journal) {}
+    void MsgBox(const QString& text) override { journal << QStringLiteral("MsgBox ") + text; }
+    QStringList& journal;
+};
+
+struct FakeLauncher : HelperLauncher {
+    explicit FakeLauncher(QStringList& journal) : journal(journal) {}
+    bool openHelp() override { return journal << QStringLiteral("openHelp"), helpWorks; }
+    bool openFileBesideProgram(const QString& name) override {
+        return journal << QStringLiteral("open ") + name, true;
+    }
+    QString helpFilePath() const override { return QStringLiteral("/opt/pm/pellamark.html"); }
+    QStringList& journal;
+    bool helpWorks = true;
+};
+
+struct FakeDialogs : DialogLoader {
+    explicit FakeDialogs(QStringList& journal) : journal(journal) {}
+    void loadSignUp() override { journal << QStringLiteral("loadSignUp"); }
+    void loadOptions() override { journal << QStringLiteral("loadOptions"); }
+    void loadAbout() override { journal << QStringLiteral("loadAbout"); }
+    QStringList& journal;
+};
+
+// A dialog that records how it is closed, to see the unload reach every window.
+struct OtherWindow : QDialog {
+    explicit OtherWindow(QStringList& journal) : journal(journal) {}
+    void closeEvent(QCloseEvent* event) override {
+        journal << QStringLiteral("other closed, visible=%1").arg(isVisible());
+        QDialog::closeEvent(event);
+    }
+    QStringList& journal;
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        window.reset();
+        view = new RecordingView(journal);        // owned by the window
+        loadProfile = [this](ProfileHost& host) { // a stored profile
+            settings.FavoritesUrl = Fav.toStdString();
+            host.SetPageAddress(settings.FavoritesUrl);
+            host.ShowMainWindow();
+        };
+        window =
+            std::make_unique<frmMain>(frmMain::Parts{*view, tray, boxes, launcher, settings,
+                                                     [this](ServerCheckHost& host) {
+                                                         journal << QStringLiteral("CheckServer");
+                                                         return checkServer(host);
+                                                     },
+                                                     [this](ProfileHost& host) {
+                                                         journal << QStringLiteral("LoadProfile");
+                                                         loadProfile(host);
+                                                     },
+                                                     [this] {
+                                                         journal << QStringLiteral("end");
+                                                         ++ended;
+                                                     }});
+        window->setDialogLoader(dialogs);
+    }
+    void TearDown() override { window.reset(); }
+
+    // Lets the window system deliver what it queued and the state handling run.
+    void settle() {
+        QTest::qWait(frmMain::StateSettleMs / 2);
+        ASSERT_TRUE(
+            QTest::qWaitFor([this] { return !window->windowStateHandlingPending(); }, 2000));
+    }
+    void startShown() {
+        window->Form_Load();
+        settle();
+        journal.clear();
+    }
+    QAction* item(const char* name) {
+        return window->findChild<QAction*>(QString::fromLatin1(name));
+    }
+    QSize client() const { return window->centralWidget()->size(); }
+    QStringList fitted() const {
+        return {QStringLiteral("width %1").arg(client().width() - 20),
+                QStringLiteral("height %1").arg(client().height() - 20)};
+    }
+    void setState(int state) {
+        const Qt::WindowState qt[] = {Qt::WindowNoState, Qt::WindowMinimized, Qt::WindowMaximized};
+        window->setWindowState(qt[state]);
+        settle();
+    }
+    // The window system's own close command (title bar, Alt+F4).
+    void closeFromTitleBar() {
+        QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
+            window->windowHandle());
+    }
+
+    QStringList journal;
+    GlobalSettings settings;
+    RecordingView* view = nullptr;
+    RecordingTray tray{journal};
+    RecordingBoxes boxes{journal};
+    FakeLauncher launcher{journal};
+    FakeDialogs dialogs{journal};
+    std::function<bool(ServerCheckHost&)> checkServer = [](ServerCheckHost&) { return true; };
+    std::function<void(ProfileHost&)> loadProfile;
+    int ended = 0;
+    std::unique_ptr<frmMain> window;
+};
+
+TEST_F(MainWindowTest, LayoutMenusAndCaption) {
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Pellamark"));
+    EXPECT_EQ(window->font().family(), QStringLiteral("Verdana"));
+    EXPECT_DOUBLE_EQ(window->font().pointSizeF(), 8.25);
+    window->show();
+    settle();
+    EXPECT_EQ(client(), QSize(780, 580));
+    EXPECT_EQ(view->geometry(), QRect(10, 10, 760, 560));
+
+    QStringList bar;
+    for (QAction* a : window->menuBar()->actions())
+        bar << a->menu()->objectName() + QLatin1Char('=') + a->text();
+    EXPECT_EQ(bar, (QStringList{QStringLiteral("file=File"), QStringLiteral("menuhelp=Help")}));
+    const std::pair<const char*, const char*> items[] = {
+        {"menuoptions", "Options"}, {"menuclose", "Exit"},      {"menupmhelp", "Pellamark Help"},
+        {"menuabout", "About"},     {"trayrestore", "Restore"}, {"trayoptions", "Options"},
+        {"trayClose", "Exit"}};
+    for (auto [name, caption] : items) {
+        ASSERT_NE(item(name), nullptr) << name;
+        EXPECT_EQ(item(name)->text(), QString::fromLatin1(caption)) << name;
+    }
+    EXPECT_EQ(window->trayMenu()->objectName(), QStringLiteral("systraymenu"));
+    EXPECT_EQ(window->trayMenu()->actions(),
+              (QList<QAction*>{item("trayrestore"), item("trayoptions"), item("trayClose")}));
+}
+
+TEST_F(MainWindowTest, StartWithProfileShowsPageWithoutReloadOnFirstDisplay) {
+    window->Form_Load();
+    EXPECT_EQ(journal,
+              (QStringList{QStringLiteral("AddIcon"), QStringLiteral("TipText Pellamark"),
+                           QStringLiteral("page about:blank"), QStringLiteral("CheckServer"),
+                           QStringLiteral("LoadProfile"), QStringLiteral("page ") + Fav}));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(item("trayrestore")->isVisible());
+    journal.clear();
+    settle();
+    // The first handling has no recorded state: it counts as normal, so the page stays.
+    EXPECT_EQ(journal, fitted());
+    EXPECT_EQ(window->LastWindowState(), std::optional<int>(StateNormal));
+}
+
+TEST_F(MainWindowTest, StartWithoutProfileWaitsHiddenForSignUp) {
+    loadProfile = [](ProfileHost& host) { host.LoadSignUpDialog(); };
+    window->Form_Load();
+    settle();
+    EXPECT_EQ(journal.mid(4),
+              (QStringList{QStringLiteral("LoadProfile"), QStringLiteral("loadSignUp")}));
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(item("trayrestore")->isVisible());
+    EXPECT_TRUE(item("trayoptions")->isVisible() && item("trayoptions")->isEnabled());
+    EXPECT_FALSE(window->LastWindowState().has_value());
+    EXPECT_EQ(ended, 0);
+}
+
+TEST_F(MainWindowTest, UnreachableServerEndsBeforeTheProfile) {
+    checkServer = [](ServerCheckHost& host) {
+        host.MsgBox("unreachable");
+        host.UnloadMain();
+        return false;
+    };
+    window->Form_Load();
+    EXPECT_EQ(journal.mid(3),
+              (QStringList{QStringLiteral("CheckServer"), QStringLiteral("MsgBox unreachable"),
+                           QStringLiteral("RemoveIcon"), QStringLiteral("end")}));
+    EXPECT_EQ(ended, 1);
+}
+
+TEST_F(MainWindowTest, FailureDuringLoadIsReportedAndEndsTheProgram) {
+    struct Case {
+        std::function<void()> fail;
+        QString text;
+    };
+    const QString prefix =
+        QStringLiteral("MsgBox An error occured.  Please report this to ") +
+        QString::fromLatin1(config::SupportAddress.data(), config::SupportAddress.size()) +
+        QStringLiteral(": ");
+    const Case cases[] = {
+        {[] { throw RunTimeError(5, "Access denied"); },
+         prefix + QStringLiteral("5\tAccess denied")},
+        {[] { throw RunTimeError(-2147024891, "Overflow"); },
+         prefix + QStringLiteral("-2147024891\tOverflow")},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        journal.clear();
+        loadProfile = [&c](ProfileHost&) { c.fail(); };
+        window->Form_Load();
+        EXPECT_EQ(journal.mid(5),
+                  (QStringList{c.text, QStringLiteral("RemoveIcon"), QStringLiteral("end")}));
+        EXPECT_TRUE(item("trayrestore")->isVisible()) << "the steps after the failure must not run";
+    }
+}
+
+// The window state handling, one transition per row, as the window system reports it.
+struct Transition {
+    const char* name;
+    std::optional<int> from; // empty: the transition is the first display
+    int to;
+    bool reload;       // view handed the favourites page
+    bool blank;        // view handed about:blank
+    bool resized;      // width and height set
+    bool restoreShown; // trayrestore afterwards
+};
+
+class WindowStateTable : public MainWindowTest, public ::testing::WithParamInterface<Transition> {};
+
+TEST_P(WindowStateTable, Handling) {
+    const Transition& t = GetParam();
+    settings.FavoritesUrl = Fav.toStdString();
+    if (t.from) {
+        window->show();
+        settle();
+        if (*t.from != StateNormal)
+            setState(*t.from);
+        journal.clear();
+        setState(t.to);
+    } else {
+        setState(t.to); // while hidden: no handling yet
+        EXPECT_TRUE(journal.isEmpty());
+        window->show();
+        settle();
+    }
+    QStringList expected;
+    if (t.resized)
+        expected << fitted();
+    if (t.reload)
+        expected << QStringLiteral("page ") + Fav;
+    if (t.blank)
+        expected << QStringLiteral("page about:blank");
+    EXPECT_EQ(journal, expected);
+    EXPECT_EQ(item("trayrestore")->isVisible(), t.restoreShown);
+    EXPECT_EQ(window->LastWindowState(), std::optional<int>(t.to));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Transitions, WindowStateTable,
+    ::testing::Values(
+        Transition{"NormalToMaximised", StateNormal, StateMaximised, false, false, true, false},
+        Transition{"MaximisedToNormal", StateMaximised, StateNormal, false, false, true, false},
+        Transition{"NormalToMinimised", StateNormal, StateMinimised, false, true, false, true},
+        Transition{"MaximisedToMinimised", StateMaximised, StateMinimised, false, true, false,
+                   true},
+        Transition{"MinimisedToNormal", StateMinimised, StateNormal, true, false, true, false},
+        Transition{"MinimisedToMaximised", StateMinimised, StateMaximised, true, false, true,
+                   false},
+        Transition{"FirstDisplayNormal", std::nullopt, StateNormal, false, false, true, false},
+        Transition{"FirstDisplayMaximised", std::nullopt, StateMaximised, false, false, true,
+                   false},
+        Transition{"FirstDisplayMinimised", std::nullopt, StateMinimised, false, true, false,
+                   true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(MainWindowTest, ResizingFollowsTheClientAreaAndClampsAtZero) {
+    startShown();
+    window->resize(window->width() + 100, window->height());
+    settle();
+    EXPECT_EQ(journal, (QStringList{QStringLiteral("width 860"), QStringLiteral("height 560")}));
+    journal.clear();
+    window->resize(15, 30);
+    settle();
+    EXPECT_EQ(journal, (QStringList{QStringLiteral("width 0"), QStringLiteral("height 0")}));
+}
+
+TEST_F(MainWindowTest, LeavingMinimisedBeforeAnyProfileHandsTheEmptyAddress) {
+    window->show();
+    settle();
+    setState(StateMinimised);
+    journal.clear();
+    setState(StateNormal);
+    EXPECT_EQ(journal.last(), QStringLiteral("page "));
+}
+
+TEST_F(MainWindowTest, HidingAndShowingAgainIsNoWindowStateChange) {
+    startShown();
+    window->hide();
+    window->show();
+    settle();
+    EXPECT_TRUE(journal.isEmpty());
+}
+
+TEST_F(MainWindowTest, OwnCloseCommandHidesToTheTray) {
+    startShown();
+    closeFromTitleBar();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(item("trayrestore")->isVisible());
+    EXPECT_EQ(journal, QStringList{QStringLiteral("page about:blank")});
+    EXPECT_EQ(ended, 0);
+
+    // Restore brings it back without a window state handling; Restore stays offered.
+    item("trayrestore")->trigger();
+    settle();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(journal.mid(1), QStringList{QStringLiteral("page ") + Fav});
+    EXPECT_TRUE(item("trayrestore")->isVisible());
+}
+
+TEST_F(MainWindowTest, EveryOtherCloseEndsTheProgram) {
+    struct Case {
+        const char* name;
+        std::function<void(frmMain&)> close;
+    };
+    const Case cases[] = {
+        {"programmatic", [](frmMain& w) { w.close(); }},
+        {"Exit in the File menu",
+         [](frmMain& w) { w.findChild<QAction*>(QStringLiteral("menuclose"))->trigger(); }},
+        {"Exit in the tray menu",
+         [](frmMain& w) { w.findChild<QAction*>(QStringLiteral("trayClose"))->trigger(); }},
+        {"session end", [](frmMain& w) { w.sessionEnding(); }},
+        {"unload while hidden",
+         [](frmMain& w) {
+             w.hide();
+             w.unloadMain();
+         }},
+    };
+    for (const Case& c : cases) {
+        SetUp();
+        ended = 0;
+        startShown();
+        c.close(*window);
+        EXPECT_EQ(journal, (QStringList{QStringLiteral("RemoveIcon"), QStringLiteral("end")}))
+            << c.name;
+        EXPECT_EQ(ended, 1) << c.name;
+        EXPECT_FALSE(window->isVisible()) << c.name;
+    }
+}
+
+TEST_F(MainWindowTest, UnloadRemovesOnlyAShownIconAndClosesEveryWindow) {
+    for (bool iconShown : {true, false}) {
+        SetUp();
+        ended = 0;
+        startShown();
+        tray.shown = iconShown;
+        auto* other = new OtherWindow(journal);
+        other->setAttribute(Qt::WA_DeleteOnClose);
+        other->show();
+        window->unloadMain();
+        QStringList expected;
+        if (iconShown)
+            expected << QStringLiteral("RemoveIcon");
+        expected << QStringLiteral("other closed, visible=0") << QStringLiteral("end");
+        EXPECT_EQ(journal, expected) << "icon shown " << iconShown;
+        window->unloadMain(); // a second unload is no second end
+        EXPECT_EQ(ended, 1);
+    }
+}
+
+TEST_F(MainWindowTest, WithoutANotificationAreaPuttingAwayMinimisesInstead) {
+    tray.available = false;
+    startShown();
+    closeFromTitleBar();
+    settle();
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->isMinimized());
+    EXPECT_EQ(journal, QStringList{QStringLiteral("page about:blank")});
+    EXPECT_EQ(ended, 0);
+
+    setState(StateNormal);
+    journal.clear();
+    item("menuoptions")->trigger();
+    settle();
+    EXPECT_TRUE(window->isVisible() && window->isMinimized());
+    EXPECT_TRUE(journal.contains(QStringLiteral("loadOptions")));
+
+    // A dialog closed with its close box offers Restore; the hidden window is reachable instead.
+    window->hide();
+    window->setTrayRestoreVisible(true);
+    settle();
+    EXPECT_TRUE(window->isVisible() && window->isMinimized());
+}
+
+TEST_F(MainWindowTest, TrayMouseOtherThanTwoShowsTheWindowWithThePage) {
+    struct Case {
+        const char* name;
+        int code;
+        bool minimised;
+    };
+    for (const Case& c : {Case{"hidden", 1, false}, Case{"hidden, odd code", -7, false},
+                          Case{"minimised", 1, true}}) {
+        SetUp();
+        startShown();
+        if (c.minimised)
+            setState(StateMinimised);
+        else
+            closeFromTitleBar();
+        journal.clear();
+        Q_EMIT tray.TrayMouse(c.code);
+        settle();
+        EXPECT_EQ(journal, QStringList{QStringLiteral("page ") + Fav}) << c.name;
+        EXPECT_TRUE(window->isVisible()) << c.name;
+        EXPECT_EQ(window->isMinimized(), c.minimised) << c.name;
+        EXPECT_TRUE(item("trayrestore")->isVisible()) << c.name;
+    }
+}
+
+TEST_F(MainWindowTest, TrayMouseTwoPopsUpTheTrayMenuAsItIsNow) {
+    startShown();
+    item("menuoptions")->trigger(); // hides, disables Restore and Options
+    journal.clear();
+    Q_EMIT tray.TrayMouse(2);
+    QMenu* menu = window->trayMenu();
+    ASSERT_TRUE(QTest::qWaitFor([menu] { return menu->isVisible(); }, 2000));
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(journal.isEmpty());
+    QStringList usable;
+    for (QAction* a : menu->actions())
+        if (a->isVisible() && a->isEnabled())
+            usable << a->objectName();
+    EXPECT_EQ(usable, QStringList{QStringLiteral("trayClose")});
+    Q_EMIT tray.TrayMouse(2); // a second request while open: still one menu
+    EXPECT_TRUE(menu->isVisible());
+    menu->hide();
+}
+
+TEST_F(MainWindowTest, RestoreFromMinimisedReloadsTwiceAndHidesRestore) {
+    startShown();
+    setState(StateMinimised);
+    journal.clear();
+    item("trayrestore")->trigger();
+    settle();
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_EQ(journal.filter(QStringLiteral("page")),
+              (QStringList{QStringLiteral("page ") + Fav, QStringLiteral("page ") + Fav}));
+    EXPECT_FALSE(item("trayrestore")->isVisible());
+}
+
+TEST_F(MainWindowTest, OptionsAndAboutPutTheWindowAwayAndLockTheTrayItems) {
+    struct Case {
+        const char* item;
+        const char* loaded;
+        bool minimised;
+    };
+    for (const Case& c :
+         {Case{"menuoptions", "loadOptions", false}, Case{"trayoptions", "loadOptions", false},
+          Case{"menuabout", "loadAbout", false}, Case{"menuoptions", "loadOptions", true},
+          Case{"menuabout", "loadAbout", true}}) {
+        SetUp();
+        startShown();
+        if (c.minimised)
+            setState(StateMinimised);
+        journal.clear();
+        item(c.item)->trigger();
+        settle();
+        EXPECT_EQ(journal,
+                  (QStringList{QStringLiteral("page about:blank"), QString::fromLatin1(c.loaded)}))
+            << c.item;
+        EXPECT_EQ(window->isVisible(), c.minimised) << c.item;
+        EXPECT_EQ(window->isMinimized(), c.minimised) << c.item;
+        EXPECT_FALSE(item("trayoptions")->isEnabled());
+        EXPECT_FALSE(item("trayrestore")->isEnabled());
+        EXPECT_TRUE(item("menuoptions")->isEnabled() && item("menuabout")->isEnabled());
+    }
+}
+
+TEST_F(MainWindowTest, HelpReportsAViewerThatCouldNotOpen) {
+    startShown();
+    item("menupmhelp")->trigger();
+    EXPECT_EQ(journal, QStringList{QStringLiteral("openHelp")});
+    launcher.helpWorks = false;
+    journal.clear();
+    item("menupmhelp")->trigger();
+    ASSERT_EQ(journal.size(), 2);
+    EXPECT_TRUE(journal[1].startsWith(QStringLiteral("MsgBox ")));
+    EXPECT_TRUE(journal[1].contains(QStringLiteral("/opt/pm/pellamark.html")));
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_EQ(ended, 0);
+}
+
+TEST_F(MainWindowTest, DialogsBringTheWindowBackThroughTheHost) {
+    startShown();
+    setState(StateMinimised);
+    DialogHost& host = *window;
+    EXPECT_TRUE(host.isMainMinimised());
+    journal.clear();
+    host.setPageAddress(Fav);
+    host.restoreMainToNormal();
+    settle();
+    EXPECT_FALSE(window->isMinimized());
+    EXPECT_EQ(journal.filter(QStringLiteral("page")).size(), 2);
+    EXPECT_TRUE(host.openFileBesideProgram(QStringLiteral("terms.txt")));
+    EXPECT_EQ(journal.last(), QStringLiteral("open terms.txt"));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!qEnvironmentVariableIsSet(
+            "QT_QPA_PLATFORM")) // test discovery runs without ctest's environment
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
