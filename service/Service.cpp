@@ -13,6 +13,8 @@
 #include <thread>
 #include <variant>
 
+#include <sys/socket.h>
+
 namespace pellamark::service {
 
 namespace {
@@ -92,6 +94,12 @@ Service::Service(ServiceConfig config)
     std::signal(SIGPIPE, SIG_IGN);
     const std::size_t threads = m_config.threads > 0 ? m_config.threads : 1;
     m_server->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    // httplib's default also sets SO_REUSEPORT, which lets a second copy bind the same port and
+    // silently take half the requests. SO_REUSEADDR alone still allows an immediate restart.
+    m_server->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     m_server->set_keep_alive_max_count(1000);
     m_server->set_payload_max_length(kMaxBodyBytes);
     installRoutes();

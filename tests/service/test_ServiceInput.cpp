@@ -1,0 +1,201 @@
+// Input rules, option parsing and the store's on-disk guarantees, checked without HTTP.
+#include "FavouritesStore.h"
+#include "Input.h"
+#include "Options.h"
+#include "ServiceTestSupport.h"
+#include "Text.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <fstream>
+#include <map>
+#include <sys/stat.h>
+
+using namespace pellamark::service;
+using namespace pellamark::service::testing;
+
+namespace {
+
+struct AddressCase {
+    const char* url;
+    bool accepted;
+};
+
+class AddressRule : public ::testing::TestWithParam<AddressCase> {};
+
+TEST_P(AddressRule, OnlyAbsoluteHttpAddressesWithAHost) {
+    EXPECT_EQ(!addressProblem(GetParam().url).has_value(), GetParam().accepted) << GetParam().url;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, AddressRule,
+    ::testing::Values(AddressCase{"http://example.org", true},
+                      AddressCase{"HTTPS://Example.org/path?q=1#top", true},
+                      AddressCase{"hTTp://user:pw@host.example:8080/", true},
+                      AddressCase{"http://[::1]:8480/app", true},
+                      AddressCase{"https://xn--bcher-kva.example/b\xC3\xBC"
+                                  "cher",
+                                  true},
+                      AddressCase{"javascript:alert(1)", false},
+                      AddressCase{"javascript://example.org/%0Aalert(1)", false},
+                      AddressCase{"data:text/html,hi", false},
+                      AddressCase{"file:///etc/passwd", false},
+                      AddressCase{"mailto:someone@example.org", false},
+                      AddressCase{"//example.org/", false}, AddressCase{"example.org", false},
+                      AddressCase{"http:/example.org", false}, AddressCase{"http://", false},
+                      AddressCase{"http://:80/", false}, AddressCase{"http://user@/", false},
+                      AddressCase{"http://[::1/", false}, AddressCase{"http://host:99999/", false},
+                      AddressCase{"http://host:8o/", false},
+                      AddressCase{"http://exa mple.org/", false},
+                      AddressCase{"http://example.org/\r\nSet-Cookie:x", false},
+                      AddressCase{"http://example.org/\xFF", false}, AddressCase{"", false}));
+
+TEST(FavouriteInput, TitleIsCleanedAndBothFieldsTrimmed) {
+    const auto result =
+        checkNewFavourite("  Line one\nline\ttwo \r\n", "\t https://example.org \n");
+    const auto* favourite = std::get_if<NewFavourite>(&result);
+    ASSERT_NE(favourite, nullptr);
+    EXPECT_EQ(favourite->title, "Line one line two");
+    EXPECT_EQ(favourite->url, "https://example.org");
+
+    EXPECT_TRUE(std::holds_alternative<std::string>(
+        checkNewFavourite("bad \xC3\x28 text", "https://example.org")));
+}
+
+TEST(FieldParsing, PlusIsASpaceOnlyInFormBodies) {
+    const auto query = parseFields("userid=abc&emailid=a+b%40x.org&flag&=v&bad=%4G%4", false);
+    EXPECT_EQ(fieldValue(query, "emailid"), "a+b@x.org");
+    EXPECT_EQ(fieldValue(query, "flag"), "");
+    EXPECT_EQ(fieldValue(query, "bad"), "%4G%4");
+    EXPECT_EQ(fieldValue(query, "missing"), std::nullopt);
+
+    const auto form = parseFields("title=a+b%2Bc&title=second", true);
+    EXPECT_EQ(fieldValue(form, "title"), "a b+c"); // the first of repeated fields wins
+
+    const std::string awkward = "a b&c=d+e/\xC3\xA9";
+    EXPECT_EQ(percentDecode(percentEncode(awkward), true), awkward);
+}
+
+TEST(FieldParsing, IdsArePlainPositiveNumbers) {
+    EXPECT_EQ(parseFavouriteId("42"), 42);
+    for (const char* bad : {"", "0", "-1", "+1", " 1", "1 ", "1e3", "0x10", "99999999999999999999"})
+        EXPECT_EQ(parseFavouriteId(bad), std::nullopt) << bad;
+}
+
+TEST(TextSafety, HeaderAndLogOutputCannotBreakTheirLine) {
+    EXPECT_EQ(headerSafe("/p?a=b c\r\nX: y"), "/p?a=b%20c%0D%0AX:%20y");
+    EXPECT_EQ(logSafe("/p\nfake 200"), "/p\\x0Afake 200");
+}
+
+Environment fakeEnv(std::map<std::string, std::string> values) {
+    return [values = std::move(values)](const std::string& name) -> std::optional<std::string> {
+        const auto it = values.find(name);
+        return it == values.end() ? std::nullopt : std::optional<std::string>(it->second);
+    };
+}
+
+TEST(ServiceOptions, DefaultsAndDataFolder) {
+    const auto env = fakeEnv({{"HOME", "/home/u"}});
+    const auto options = std::get<Options>(parseOptions({}, env));
+    EXPECT_EQ(options.host, "127.0.0.1");
+    EXPECT_EQ(options.port, 8480);
+    EXPECT_EQ(options.dataDir, "/home/u/.local/share/pellamark-service");
+    EXPECT_FALSE(options.help);
+
+    EXPECT_EQ(defaultDataDir(fakeEnv({{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/xdg"}})),
+              "/xdg/pellamark-service");
+    EXPECT_EQ(defaultDataDir(fakeEnv({{"HOME", "/home/u"}, {"XDG_DATA_HOME", "rel"}})),
+              "/home/u/.local/share/pellamark-service");
+    EXPECT_TRUE(std::holds_alternative<std::string>(parseOptions({}, fakeEnv({}))));
+    EXPECT_EQ(std::get<Options>(parseOptions({"--data", "/d"}, fakeEnv({}))).dataDir, "/d");
+}
+
+struct OptionCase {
+    std::vector<std::string> args;
+    std::string host; // empty: the arguments must be refused
+    int port;
+};
+
+class ListenOption : public ::testing::TestWithParam<OptionCase> {};
+
+TEST_P(ListenOption, Parses) {
+    const auto& c = GetParam();
+    const auto result = parseOptions(c.args, fakeEnv({{"HOME", "/h"}}));
+    if (c.host.empty()) {
+        EXPECT_TRUE(std::holds_alternative<std::string>(result));
+        return;
+    }
+    const auto* options = std::get_if<Options>(&result);
+    ASSERT_NE(options, nullptr) << std::get<std::string>(result);
+    EXPECT_EQ(options->host, c.host);
+    EXPECT_EQ(options->port, c.port);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ListenOption,
+    ::testing::Values(OptionCase{{"--listen", "0.0.0.0:0"}, "0.0.0.0", 0},
+                      OptionCase{{"--listen=localhost:9000"}, "localhost", 9000},
+                      OptionCase{{"--listen", "[::1]:8480"}, "::1", 8480},
+                      OptionCase{{"--listen", "example.org"}, "example.org", 80},
+                      OptionCase{{"--listen", "h:65536"}, "", 0},
+                      OptionCase{{"--listen", "h:-1"}, "", 0},
+                      OptionCase{{"--listen", "h:"}, "", 0}, OptionCase{{"--listen", ":80"}, "", 0},
+                      OptionCase{{"--listen", "::1:80"}, "", 0},
+                      OptionCase{{"--listen", "[::1]x"}, "", 0}, OptionCase{{"--listen"}, "", 0},
+                      OptionCase{{"--data"}, "", 0}, OptionCase{{"--port", "80"}, "", 0},
+                      OptionCase{{"extra"}, "", 0}));
+
+int modeOf(const std::filesystem::path& path) {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 ? int(info.st_mode & 0777) : -1;
+}
+
+TEST(FavouritesStoreFiles, PrivateFolderAndFileAndDurableSettings) {
+    TempDir dir;
+    const auto data = dir.path() / "nested" / "data";
+    FavouritesStore store(data);
+    store.add("u", "t", "https://example.org/");
+    EXPECT_EQ(modeOf(data), 0700);
+    EXPECT_EQ(modeOf(store.file()), 0600);
+
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(store.file().c_str(), &db), SQLITE_OK);
+    auto pragma = [db](const char* sql) {
+        sqlite3_stmt* stmt = nullptr;
+        sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+        std::string value;
+        if (sqlite3_step(stmt) == SQLITE_ROW)
+            value = reinterpret_cast<const char*>(sqlite3_column_text(stmt, 0));
+        sqlite3_finalize(stmt);
+        return value;
+    };
+    EXPECT_EQ(pragma("PRAGMA journal_mode;"), "wal");
+    EXPECT_EQ(pragma("PRAGMA user_version;"), std::to_string(FavouritesStore::kSchemaVersion));
+    EXPECT_EQ(pragma("SELECT count(*) FROM favourites;"), "1");
+    sqlite3_close(db);
+}
+
+TEST(FavouritesStoreFiles, RefusesADatabaseFromANewerRelease) {
+    TempDir dir;
+    {
+        FavouritesStore store(dir.path());
+        store.add("u", "t", "https://example.org/");
+    }
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((dir.path() / FavouritesStore::kFileName).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=99;", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+
+    EXPECT_THROW(FavouritesStore{dir.path()}, StoreError);
+}
+
+TEST(FavouritesStoreFiles, UnusableDataFolderIsAnError) {
+    TempDir dir;
+    const auto file = dir.path() / "plain-file";
+    { std::ofstream(file) << "x"; }
+    EXPECT_THROW(FavouritesStore{file}, StoreError);
+}
+
+} // namespace
