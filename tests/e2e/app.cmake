@@ -1,1 +1,12 @@
 # main window end-to-end tests
+find_package(Python3 COMPONENTS Interpreter)
+find_program(PELLAMARK_XVFB Xvfb)
+if(Python3_Interpreter_FOUND AND PELLAMARK_XVFB)
+    add_test(NAME e2e_main_window
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/test_main_e2e.py)
+    set_tests_properties(e2e_main_window PROPERTIES
+        LABELS e2e
+        TIMEOUT 300
+        RESOURCE_LOCK pellamark_e2e_port
+        ENVIRONMENT "PELLAMARK_E2E_PROGRAM=$<TARGET_FILE:pellamark_e2e>;PELLAMARK_E2E_PORT=${PELLAMARK_E2E_PORT}")
+endif()

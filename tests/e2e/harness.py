@@ -1,0 +1,257 @@
+"""Desktop test harness: a private X display with a window manager and a tray, a local service
+stub, and the program, all in a temporary folder that is removed afterwards.
+
+Typical use (python3 standard library only, plus xdotool, wmctrl and xwininfo):
+
+    with Session(program) as s:
+        s.start_desktop(tray=True)
+        s.write_store(PROFILE)
+        p = s.start_program()
+        s.service.wait_for_request("/app/fav.asp")
+        wid = s.wait_for_window("Pellamark")
+"""
+
+import http.server
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+
+DEFAULT_TIMEOUT = 20.0
+
+
+def wait_until(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="condition"):
+    """Polls until predicate() returns something truthy; returns it, or fails after timeout."""
+    deadline = time.monotonic() + timeout
+    while True:
+        result = predicate()
+        if result:
+            return result
+        if time.monotonic() > deadline:
+            raise AssertionError("timed out waiting for " + what)
+        time.sleep(interval)
+
+
+class ServiceStub:
+    """The favourites service on 127.0.0.1:port, answering every GET and recording it."""
+
+    def __init__(self, port, pages=None):
+        self.pages = pages if pages is not None else {
+            "/app/apphtml.html": b"<html><body>ok</body></html>",
+            "/app/fav.asp": b"<html><head><title>Favourites</title></head>"
+                            b"<body><h1>Your favourites</h1></body></html>",
+        }
+        self.requests = []  # (path with query, user agent)
+        self._lock = threading.Lock()
+        stub = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                with stub._lock:
+                    stub.requests.append((self.path, self.headers.get("User-Agent", "")))
+                body = stub.pages.get(self.path.split("?", 1)[0])
+                if body is None:
+                    self.send_response(404)
+                    body = b"missing"
+                else:
+                    self.send_response(200)
+                self.send_header("Content-Type", "text/html")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+            def log_message(self, *args):
+                pass
+
+        http.server.ThreadingHTTPServer.allow_reuse_address = True
+        self._server = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
+        self._thread = threading.Thread(target=self._server.serve_forever, daemon=True)
+        self._thread.start()
+
+    def paths(self):
+        with self._lock:
+            return [path for path, _ in self.requests]
+
+    def wait_for_request(self, prefix, timeout=DEFAULT_TIMEOUT, count=1):
+        """Waits until `count` requests whose path starts with prefix have arrived."""
+        return wait_until(lambda: [p for p in self.paths() if p.startswith(prefix)][count - 1:],
+                          timeout, what="a request for " + prefix)[-1]
+
+    def stop(self):
+        self._server.shutdown()
+        self._server.server_close()
+
+
+class Session:
+    """One test's world. Everything it starts is stopped and its folder removed on exit."""
+
+    def __init__(self, program, port=None):
+        self.program = program
+        self.port = port if port is not None else int(os.environ.get("PELLAMARK_E2E_PORT", "18480"))
+        self.root = tempfile.mkdtemp(prefix="pellamark-e2e-")
+        self.home = os.path.join(self.root, "home")
+        self.runtime = os.path.join(self.root, "run")
+        for folder in (self.home, self.runtime):
+            os.makedirs(folder, mode=0o700)
+        self.display = None
+        self.service = None
+        self._processes = []  # (name, Popen), stopped in reverse order
+
+    # -- set-up ------------------------------------------------------------------------------
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.stop_all()
+        shutil.rmtree(self.root, ignore_errors=True)
+        return False
+
+    def env(self):
+        env = {
+            "PATH": os.environ.get("PATH", "/usr/bin:/bin"),
+            "HOME": self.home,
+            "XDG_CONFIG_HOME": os.path.join(self.home, ".config"),
+            "XDG_DATA_HOME": os.path.join(self.home, ".local", "share"),
+            "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
+            "XDG_RUNTIME_DIR": self.runtime,
+            "LANG": "C.UTF-8",
+            # No session bus: the tray icon uses the X11 tray protocol that trayer speaks.
+            "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(self.root, "no-bus"),
+            "QT_QPA_PLATFORM": "xcb",
+            # Test environment only: Xvfb has no GPU.
+            "QTWEBENGINE_CHROMIUM_FLAGS": "--disable-gpu --disable-dev-shm-usage",
+        }
+        if self.display:
+            env["DISPLAY"] = self.display
+        return env
+
+    def _spawn(self, name, args, **kwargs):
+        log = open(os.path.join(self.root, name + ".log"), "ab")
+        process = subprocess.Popen(args, env=self.env(), stdout=log, stderr=subprocess.STDOUT,
+                                   cwd=self.root, **kwargs)
+        log.close()
+        self._processes.append((name, process))
+        return process
+
+    def start_desktop(self, tray=True, width=1280, height=1024):
+        """Xvfb on a free display, openbox, and optionally trayer."""
+        read_end, write_end = os.pipe()
+        self._spawn("xvfb", ["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                             "%dx%dx24" % (width, height), "-nolisten", "tcp"],
+                    pass_fds=(write_end,))
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            raise AssertionError("Xvfb did not start")
+        self.display = ":" + number
+        self._spawn("openbox", ["openbox", "--sm-disable"])
+        wait_until(lambda: self._x(["wmctrl", "-m"]).returncode == 0, what="the window manager")
+        if tray:
+            self.start_tray()
+
+    def start_tray(self):
+        self._spawn("trayer", ["trayer", "--edge", "top", "--align", "right", "--widthtype",
+                               "pixel", "--width", "120", "--heighttype", "pixel", "--height", "24"])
+        return wait_until(self.tray_window, what="the tray")
+
+    def start_service(self, pages=None):
+        self.service = ServiceStub(self.port, pages)
+        return self.service
+
+    def start_program(self, name="pellamark"):
+        return self._spawn(name, [self.program])
+
+    # -- the store ---------------------------------------------------------------------------
+
+    def store_path(self):
+        return os.path.join(self.home, ".config", "pellamark", "user.reg")
+
+    def write_store(self, text):
+        os.makedirs(os.path.dirname(self.store_path()), mode=0o700, exist_ok=True)
+        with open(self.store_path(), "w", encoding="utf-8") as f:
+            f.write(text)
+        os.chmod(self.store_path(), 0o600)
+
+    def read_store(self):
+        try:
+            with open(self.store_path(), encoding="utf-8") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    # -- the desktop -------------------------------------------------------------------------
+
+    def _x(self, args):
+        return subprocess.run(args, env=self.env(), capture_output=True, text=True, timeout=10)
+
+    def windows(self, name, visible=True):
+        """Ids of the windows whose title is exactly `name`."""
+        args = ["xdotool", "search"] + (["--onlyvisible"] if visible else []) + ["--name", "^%s$" % name]
+        return [int(w) for w in self._x(args).stdout.split()]
+
+    def wait_for_window(self, name, timeout=DEFAULT_TIMEOUT):
+        return wait_until(lambda: self.windows(name), timeout, what="window " + name)[0]
+
+    def wait_for_no_window(self, name, timeout=DEFAULT_TIMEOUT):
+        wait_until(lambda: not self.windows(name), timeout, what="no visible window " + name)
+
+    def window_property(self, window, name):
+        return self._x(["xprop", "-id", hex(window), name]).stdout
+
+    def close_window(self, window):
+        """The window manager's close (WM_DELETE_WINDOW), as the title bar's close button."""
+        self._x(["wmctrl", "-i", "-c", hex(window)])
+
+    def type_text(self, window, text):
+        self._x(["xdotool", "windowactivate", "--sync", str(window)])
+        self._x(["xdotool", "type", "--delay", "20", "--window", str(window), text])
+
+    def key(self, window, *keys):
+        self._x(["xdotool", "key", "--window", str(window)] + list(keys))
+
+    def tray_window(self):
+        """The trayer panel's window id, or None."""
+        for line in self._x(["xwininfo", "-root", "-tree"]).stdout.splitlines():
+            if '"panel": ("panel" "trayer")' in line:
+                return int(line.split()[0], 16)
+        return None
+
+    def tray_icons(self):
+        """Titles of the icons embedded in the tray."""
+        panel = self.tray_window()
+        if panel is None:
+            return []
+        out = self._x(["xwininfo", "-tree", "-id", hex(panel)]).stdout
+        return [line.split('"')[1] for line in out.splitlines()
+                if line.strip().startswith("0x") and '"' in line]
+
+    # -- ending ------------------------------------------------------------------------------
+
+    def stop(self, process, timeout=10):
+        if process.poll() is None:
+            process.terminate()
+            try:
+                process.wait(timeout)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+
+    def stop_all(self):
+        if self.service:
+            self.service.stop()
+            self.service = None
+        for _, process in reversed(self._processes):
+            self.stop(process)
+        self._processes = []
+
+    def log(self, name):
+        path = os.path.join(self.root, name + ".log")
+        if not os.path.exists(path):
+            return ""
+        with open(path, errors="replace") as f:
+            return f.read()

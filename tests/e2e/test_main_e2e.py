@@ -1,0 +1,97 @@
+"""The real program on a private X display: start-up with a stored profile, the tray icon, the
+close button, termination, and the one-copy rule."""
+
+import os
+import signal
+import sys
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Session, wait_until  # noqa: E402
+
+PROGRAM = os.environ.get("PELLAMARK_E2E_PROGRAM", "")
+
+PROFILE = (
+    "Windows Registry Editor Version 5.00\n"
+    "\n"
+    "[HKEY_CURRENT_USER\\Software\\Quellworks\\Pellamark]\n"
+    '"UserId"="abcde0123456789"\n'
+    '"EmailAddress"="me+list@example.org"\n'
+    '"PubId"=dword:00000002\n'
+    '"Version"="1.00.00"\n'
+    '"StartUp"=dword:00000001\n'
+)
+FAVOURITES = ("/app/fav.asp?userid=abcde0123456789&emailid=me+list@example.org"
+              "&pubid=2&version=1.00.00")
+
+
+@unittest.skipUnless(PROGRAM and os.path.exists(PROGRAM), "PELLAMARK_E2E_PROGRAM not built")
+class MainWindowDesktopTest(unittest.TestCase):
+    def setUp(self):
+        self.session = Session(PROGRAM)
+        self.addCleanup(self.session.__exit__, None, None, None)
+
+    def start_with_profile(self, tray=True):
+        s = self.session
+        s.start_desktop(tray=tray)
+        s.start_service()
+        s.write_store(PROFILE)
+        program = s.start_program()
+        self.assertEqual(s.service.wait_for_request("/app/fav.asp"), FAVOURITES)
+        return program, s.wait_for_window("Pellamark")
+
+    def test_stored_profile_shows_the_favourites_page_and_the_tray_icon(self):
+        program, _ = self.start_with_profile()
+        s = self.session
+        self.assertEqual(s.service.paths()[0], "/app/apphtml.html")
+        self.assertEqual(s.service.requests[0][1], "VB OpenUrl")
+        wait_until(lambda: "Pellamark" in s.tray_icons(), what="the icon in the tray")
+        self.assertIsNone(program.poll())
+
+    def test_close_button_hides_to_the_tray_and_sigterm_ends_cleanly(self):
+        program, window = self.start_with_profile()
+        s = self.session
+        s.close_window(window)
+        s.wait_for_no_window("Pellamark")
+        self.assertIsNone(program.poll(), "the close button must not end the program")
+        self.assertIn("Pellamark", s.tray_icons())
+
+        program.send_signal(signal.SIGTERM)
+        self.assertEqual(program.wait(15), 0)
+        wait_until(lambda: "Pellamark" not in s.tray_icons(), what="the icon to leave the tray")
+
+        # No stale lock: a new copy starts at once and shows the page again.
+        again = s.start_program("pellamark-again")
+        s.service.wait_for_request("/app/fav.asp", count=2)
+        s.wait_for_window("Pellamark")
+        self.assertIsNone(again.poll())
+
+    def test_second_copy_ends_silently(self):
+        first, _ = self.start_with_profile()
+        s = self.session
+        probes = s.service.paths().count("/app/apphtml.html")
+        started = time.monotonic()
+        second = s.start_program("pellamark-second")
+        self.assertEqual(second.wait(10), 0)
+        elapsed = time.monotonic() - started
+        print("second copy ended after %.2f s" % elapsed, file=sys.stderr)
+        self.assertEqual(s.service.paths().count("/app/apphtml.html"), probes)
+        self.assertEqual(len(s.windows("Pellamark")), 1)
+        self.assertEqual(s.log("pellamark-second"), "")
+        self.assertIsNone(first.poll())
+
+    def test_icon_appears_when_a_tray_starts_later(self):
+        program, window = self.start_with_profile(tray=False)
+        s = self.session
+        # Without a tray the close button minimises instead of hiding.
+        s.close_window(window)
+        wait_until(lambda: "_NET_WM_STATE_HIDDEN" in s.window_property(window, "_NET_WM_STATE"),
+                   what="the window to be minimised")
+        self.assertIsNone(program.poll())
+        s.start_tray()
+        wait_until(lambda: "Pellamark" in s.tray_icons(), what="the icon in the late tray")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
