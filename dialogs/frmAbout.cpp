@@ -2,12 +2,11 @@
 
 #include "BuildConfig.h"
 #include "GlobalSettings.h"
+#include "ProgramIcon.h"
 
-#include <QApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-#include <QStyle>
 
 namespace pellamark {
 
@@ -16,15 +15,6 @@ namespace {
 QString applicationTitle() {
     return QString::fromUtf8(config::ApplicationTitle.data(),
                              static_cast<qsizetype>(config::ApplicationTitle.size()));
-}
-
-// The program's own icon as the application has set it for its windows.
-QIcon programIconForAbout(const QStyle* style) {
-    QIcon icon = QApplication::windowIcon();
-    if (icon.isNull() && style != nullptr) {
-        icon = style->standardIcon(QStyle::SP_DesktopIcon);
-    }
-    return icon;
 }
 
 void paintBlack(QLabel& label) {
@@ -49,7 +39,7 @@ frmAbout::frmAbout(GlobalSettings& settings, DialogHost& host)
 
     Image1->setObjectName(QStringLiteral("Image1"));
     placeTwips(*Image1, 271, 203, 480, 480);
-    Image1->setPixmap(programIconForAbout(style()).pixmap(32, 32));
+    Image1->setPixmap(programIcon().pixmap(32, 32));
 
     const QFont labelFont = designFont(QStringLiteral("MS Sans Serif"), 9.75, false);
 

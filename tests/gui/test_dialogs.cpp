@@ -596,6 +596,7 @@ TEST_F(DialogsTest, AboutFillsInItsTextsOnLoad) {
     QWidget* a = dialogs.aboutDialog();
     ASSERT_NE(a, nullptr);
     EXPECT_EQ(a->windowTitle(), QStringLiteral("About Pellamark"));
+    EXPECT_FALSE(child<QLabel>(a, "Image1")->pixmap().isNull());
     EXPECT_EQ(child<QLabel>(a, "lblTitle")->text(), QStringLiteral("Pellamark"));
     EXPECT_EQ(child<QLabel>(a, "lblVersion")->text(), QStringLiteral("Version 1.00.00"));
     EXPECT_EQ(
