@@ -186,6 +186,10 @@ class Session:
 
     # -- the desktop -------------------------------------------------------------------------
 
+    def run_x(self, args):
+        """Runs an X client (xdotool, wmctrl ...) on this display."""
+        return self._x(args)
+
     def _x(self, args):
         return subprocess.run(args, env=self.env(), capture_output=True, text=True, timeout=10)
 
