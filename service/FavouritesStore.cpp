@@ -95,6 +95,18 @@ void makePrivateFolder(const std::filesystem::path& dir) {
     }
 }
 
+sqlite3* openConnection(const std::filesystem::path& file, int flags) {
+    sqlite3* db = nullptr;
+    const int rc = sqlite3_open_v2(file.c_str(), &db, flags | SQLITE_OPEN_FULLMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        std::string message = db ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
+        sqlite3_close(db);
+        throw StoreError("cannot open " + file.string() + ": " + message);
+    }
+    sqlite3_busy_timeout(db, 5000);
+    return db;
+}
+
 std::int64_t nowSeconds() {
     using namespace std::chrono;
     return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
@@ -105,80 +117,77 @@ std::int64_t nowSeconds() {
 FavouritesStore::FavouritesStore(const std::filesystem::path& dataDir)
     : m_file(dataDir / kFileName) {
     makePrivateFolder(dataDir);
-    const int rc = sqlite3_open_v2(
-        m_file.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-        nullptr);
-    if (rc != SQLITE_OK) {
-        std::string message = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
-        sqlite3_close(m_db);
-        throw StoreError("cannot open " + m_file.string() + ": " + message);
-    }
+    m_writer = openConnection(m_file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     try {
         ::chmod(m_file.c_str(), 0600);
-        sqlite3_busy_timeout(m_db, 5000);
-        exec(m_db, "PRAGMA journal_mode=WAL;");
+        exec(m_writer, "PRAGMA journal_mode=WAL;");
         // FULL also syncs the WAL on every commit: an acknowledged add survives a power cut.
-        exec(m_db, "PRAGMA synchronous=FULL;");
-        exec(m_db, "PRAGMA foreign_keys=ON;");
+        exec(m_writer, "PRAGMA synchronous=FULL;");
         migrate();
+        // A second connection for pages: in WAL mode it reads the last commit while the writer
+        // waits for its fsync, so listing never queues behind an add.
+        m_reader = openConnection(m_file, SQLITE_OPEN_READWRITE);
+        exec(m_reader, "PRAGMA query_only=ON;");
     } catch (...) {
-        sqlite3_close(m_db);
+        sqlite3_close(m_reader);
+        sqlite3_close(m_writer);
         throw;
     }
 }
 
 FavouritesStore::~FavouritesStore() {
-    sqlite3_close(m_db);
+    sqlite3_close(m_reader);
+    sqlite3_close(m_writer);
 }
 
 void FavouritesStore::migrate() {
     // IMMEDIATE takes the write lock first, so two processes opening the same new database
     // cannot both run the same migration.
-    exec(m_db, "BEGIN IMMEDIATE;");
+    exec(m_writer, "BEGIN IMMEDIATE;");
     try {
-        Statement query(m_db, "PRAGMA user_version;");
+        Statement query(m_writer, "PRAGMA user_version;");
         query.step();
         const auto version = query.integer(0);
         if (version > kSchemaVersion)
             throw StoreError(m_file.string() + " was written by a newer release (schema " +
                              std::to_string(version) + ")");
         for (auto v = version; v < kSchemaVersion; ++v)
-            exec(m_db, kMigrations[v]);
+            exec(m_writer, kMigrations[v]);
         if (version != kSchemaVersion)
-            exec(m_db, ("PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";").c_str());
-        exec(m_db, "COMMIT;");
+            exec(m_writer, ("PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";").c_str());
+        exec(m_writer, "COMMIT;");
     } catch (...) {
-        sqlite3_exec(m_db, "ROLLBACK;", nullptr, nullptr, nullptr);
+        sqlite3_exec(m_writer, "ROLLBACK;", nullptr, nullptr, nullptr);
         throw;
     }
 }
 
 std::int64_t FavouritesStore::add(std::string_view userId, std::string_view title,
                                   std::string_view url) {
-    std::lock_guard lock(m_mutex);
-    Statement insert(m_db,
+    std::lock_guard lock(m_writeMutex);
+    Statement insert(m_writer,
                      "INSERT INTO favourites(userid, title, url, created_at) VALUES(?,?,?,?);");
     insert.bind(1, userId);
     insert.bind(2, title);
     insert.bind(3, url);
     insert.bind(4, nowSeconds());
     insert.step();
-    return sqlite3_last_insert_rowid(m_db);
+    return sqlite3_last_insert_rowid(m_writer);
 }
 
 bool FavouritesStore::remove(std::string_view userId, std::int64_t id) {
-    std::lock_guard lock(m_mutex);
-    Statement erase(m_db, "DELETE FROM favourites WHERE id = ? AND userid = ?;");
+    std::lock_guard lock(m_writeMutex);
+    Statement erase(m_writer, "DELETE FROM favourites WHERE id = ? AND userid = ?;");
     erase.bind(1, id);
     erase.bind(2, userId);
     erase.step();
-    return sqlite3_changes(m_db) > 0;
+    return sqlite3_changes(m_writer) > 0;
 }
 
 std::vector<Favourite> FavouritesStore::list(std::string_view userId) const {
-    std::lock_guard lock(m_mutex);
-    Statement query(m_db, "SELECT id, title, url, created_at FROM favourites WHERE userid = ? "
-                          "ORDER BY id DESC;");
+    std::lock_guard lock(m_readMutex);
+    Statement query(m_reader, "SELECT id, title, url, created_at FROM favourites WHERE userid = ? "
+                              "ORDER BY id DESC;");
     query.bind(1, userId);
     std::vector<Favourite> result;
     while (query.step())
@@ -187,8 +196,8 @@ std::vector<Favourite> FavouritesStore::list(std::string_view userId) const {
 }
 
 std::int64_t FavouritesStore::count(std::string_view userId) const {
-    std::lock_guard lock(m_mutex);
-    Statement query(m_db, "SELECT count(*) FROM favourites WHERE userid = ?;");
+    std::lock_guard lock(m_readMutex);
+    Statement query(m_reader, "SELECT count(*) FROM favourites WHERE userid = ?;");
     query.bind(1, userId);
     query.step();
     return query.integer(0);

@@ -24,8 +24,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// The favourites of every user in one SQLite database. One connection behind a mutex: the service
-// is small, writes are fsync-bound anyway, and a single writer can never lose an update.
+// The favourites of every user in one SQLite database. One writing connection behind a mutex (the
+// service is small, writes are fsync-bound anyway, and a single writer cannot lose an update) and
+// one reading connection behind another.
 class FavouritesStore {
 public:
     static constexpr int kSchemaVersion = 1;
@@ -52,8 +53,10 @@ private:
     void migrate();
 
     std::filesystem::path m_file;
-    sqlite3* m_db = nullptr;
-    mutable std::mutex m_mutex;
+    sqlite3* m_writer = nullptr;
+    sqlite3* m_reader = nullptr;
+    std::mutex m_writeMutex;
+    mutable std::mutex m_readMutex;
 };
 
 } // namespace pellamark::service
