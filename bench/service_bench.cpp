@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,7 +25,13 @@ struct ClientResult {
     long adds = 0;   // acknowledged with 303
     long lists = 0;  // answered with 200
     long errors = 0; // anything else, including transport failures
+    std::map<std::string, long> errorKinds;
     std::vector<double> addMillis;
+
+    void fail(const httplib::Result& res) {
+        ++errors;
+        ++errorKinds[res ? "HTTP " + std::to_string(res->status) : httplib::to_string(res.error())];
+    }
     std::vector<double> listMillis;
 };
 
@@ -111,7 +118,7 @@ int main(int argc, char** argv) {
                         result.addMillis.push_back(
                             std::chrono::duration<double, std::milli>(t1 - t0).count());
                     } else {
-                        ++result.errors;
+                        result.fail(res);
                     }
                     t0 = Clock::now();
                     res = cli.Get(path.c_str());
@@ -121,7 +128,7 @@ int main(int argc, char** argv) {
                         result.listMillis.push_back(
                             std::chrono::duration<double, std::milli>(t1 - t0).count());
                     } else {
-                        ++result.errors;
+                        result.fail(res);
                     }
                 }
             });
@@ -139,6 +146,8 @@ int main(int argc, char** argv) {
             total.adds += result.adds;
             total.lists += result.lists;
             total.errors += result.errors;
+            for (const auto& [kind, count] : result.errorKinds)
+                total.errorKinds[kind] += count;
             total.addMillis.insert(total.addMillis.end(), result.addMillis.begin(),
                                    result.addMillis.end());
             total.listMillis.insert(total.listMillis.end(), result.listMillis.begin(),
@@ -163,6 +172,8 @@ int main(int argc, char** argv) {
         std::printf("list latency       p50 %.2f ms, p99 %.2f ms\n",
                     percentile(total.listMillis, 0.50), percentile(total.listMillis, 0.99));
         std::printf("errors             %ld\n", total.errors);
+        for (const auto& [kind, count] : total.errorKinds)
+            std::printf("  %-16s %ld\n", kind.c_str(), count);
         std::printf("rows found         %ld\n", found);
         std::printf("lost writes        %ld\n", lost);
         std::printf("unacknowledged rows %ld\n", extra);

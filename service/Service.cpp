@@ -17,6 +17,18 @@
 
 namespace pellamark::service {
 
+// httplib listens with a backlog of 5 and keeps its socket to itself. A burst of new clients
+// overflows so short a queue: the kernel drops their handshakes and they stall for a second or
+// fail. Listening again on the bound socket raises the backlog.
+class HttpServer : public httplib::Server {
+public:
+    void widenBacklog() {
+        const socket_t sock = svr_sock_;
+        if (sock != INVALID_SOCKET)
+            ::listen(sock, SOMAXCONN);
+    }
+};
+
 namespace {
 
 constexpr const char* kHtml = "text/html; charset=utf-8";
@@ -88,7 +100,7 @@ std::string formatAddress(const std::string& host, int port) {
 
 Service::Service(ServiceConfig config)
     : m_config(std::move(config)), m_store(std::make_unique<FavouritesStore>(m_config.dataDir)),
-      m_server(std::make_unique<httplib::Server>()) {
+      m_server(std::make_unique<HttpServer>()) {
     // httplib writes with plain send(): a client that hangs up mid-answer would otherwise end
     // the whole process with SIGPIPE.
     std::signal(SIGPIPE, SIG_IGN);
@@ -232,9 +244,11 @@ void Service::installRoutes() {
 }
 
 int Service::bind(const std::string& host, int port) {
-    if (port == 0)
-        return m_server->bind_to_any_port(host);
-    return m_server->bind_to_port(host, port) ? port : -1;
+    const int bound = port == 0 ? m_server->bind_to_any_port(host)
+                                : (m_server->bind_to_port(host, port) ? port : -1);
+    if (bound > 0)
+        m_server->widenBacklog();
+    return bound;
 }
 
 bool Service::run() {

@@ -10,11 +10,9 @@
 #include <mutex>
 #include <string>
 
-namespace httplib {
-class Server;
-}
-
 namespace pellamark::service {
+
+class HttpServer;
 
 struct ServiceConfig {
     std::filesystem::path dataDir;
@@ -49,7 +47,7 @@ private:
 
     ServiceConfig m_config;
     std::unique_ptr<FavouritesStore> m_store;
-    std::unique_ptr<httplib::Server> m_server;
+    std::unique_ptr<HttpServer> m_server;
 
     enum class State { Idle, Running, Finished };
     std::mutex m_stateMutex;

@@ -78,12 +78,6 @@ TEST(FieldParsing, PlusIsASpaceOnlyInFormBodies) {
     EXPECT_EQ(percentDecode(percentEncode(awkward), true), awkward);
 }
 
-TEST(FieldParsing, IdsArePlainPositiveNumbers) {
-    EXPECT_EQ(parseFavouriteId("42"), 42);
-    for (const char* bad : {"", "0", "-1", "+1", " 1", "1 ", "1e3", "0x10", "99999999999999999999"})
-        EXPECT_EQ(parseFavouriteId(bad), std::nullopt) << bad;
-}
-
 TEST(TextSafety, HeaderAndLogOutputCannotBreakTheirLine) {
     EXPECT_EQ(headerSafe("/p?a=b c\r\nX: y"), "/p?a=b%20c%0D%0AX:%20y");
     EXPECT_EQ(logSafe("/p\nfake 200"), "/p\\x0Afake 200");
