@@ -472,8 +472,10 @@ std::int32_t FileRegistryStore::commit(const Snapshot& snapshot, const RegFileDo
         }
         if (error == 0 && ::rename(prevTemp.c_str(), prev.c_str()) != 0) {
             error = errno;
-            ::unlink(prevTemp.c_str());
         }
+        // rename() leaves both names in place when .prev already is this very file (a writer
+        // killed after refreshing it), so drop the temporary name in every case.
+        ::unlink(prevTemp.c_str());
         if (error != 0) {
             return fail(error);
         }

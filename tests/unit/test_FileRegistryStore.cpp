@@ -562,6 +562,17 @@ TEST_F(StoreTest, AnUnreadableFileIsLeftAlone) {
     EXPECT_EQ(filesBeside(), (std::vector<std::string>{"user.reg", "user.reg.lock"}));
 }
 
+TEST_F(StoreTest, APreviousGenerationThatIsTheCurrentFileLeavesNoTemporaryName) {
+    // What a writer killed between refreshing .prev and replacing the file leaves behind.
+    auto store = makeStore();
+    ASSERT_EQ(set(store, kProfile, "A", REG_DWORD_, {1, 0, 0, 0}), 0);
+    fs::remove(file().string() + ".prev");
+    fs::create_hard_link(file(), file().string() + ".prev");
+    ASSERT_EQ(set(store, kProfile, "A", REG_DWORD_, {2, 0, 0, 0}), 0);
+    EXPECT_EQ(filesBeside(),
+              (std::vector<std::string>{"user.reg", "user.reg.lock", "user.reg.prev"}));
+}
+
 // ---- several processes ----
 
 TEST_F(StoreTest, AKilledWriterLeavesTheOldOrTheNewFile) {
