@@ -5,8 +5,11 @@
 #include "MessageBox.h"
 #include "RunTimeError.h"
 
+#include <QAbstractButton>
 #include <QCloseEvent>
 #include <QGuiApplication>
+#include <QLabel>
+#include <QPushButton>
 #include <QScreen>
 #include <QTextBoundaryFinder>
 
@@ -28,6 +31,39 @@ QFont designFont(const QString& family, qreal pointSize, bool bold) {
     font.setPointSizeF(pointSize);
     font.setBold(bold);
     return font;
+}
+
+bool textFits(const QWidget& control) {
+    if (const auto* label = qobject_cast<const QLabel*>(&control)) {
+        if (label->text().isEmpty() || label->textFormat() == Qt::RichText) {
+            return true;
+        }
+        if (label->wordWrap()) {
+            return label->heightForWidth(label->width()) <= label->height();
+        }
+        return label->sizeHint().width() <= label->width();
+    }
+    if (const auto* button = qobject_cast<const QAbstractButton*>(&control)) {
+        // Push buttons keep a generous margin in their size hint; the text itself must fit.
+        const QFontMetrics metrics(button->font());
+        const int text = metrics.horizontalAdvance(
+            button->text().replace(QStringLiteral("&&"), QStringLiteral("&")));
+        const int indicator = qobject_cast<const QPushButton*>(button) ? 8 : 22;
+        return text + indicator <= button->width();
+    }
+    return true;
+}
+
+void fitTextsToControls(QWidget& window) {
+    constexpr qreal smallest = 6.0;
+    const auto controls = window.findChildren<QWidget*>();
+    for (QWidget* control : controls) {
+        QFont font = control->font();
+        while (!textFits(*control) && font.pointSizeF() - 0.5 >= smallest) {
+            font.setPointSizeF(font.pointSizeF() - 0.5);
+            control->setFont(font);
+        }
+    }
 }
 
 qsizetype visibleLength(const QString& text) {
@@ -100,6 +136,7 @@ ModelessDialog::ModelessDialog(DialogHost& host, int clientWidthTwips, int clien
 void ModelessDialog::showAndActivate() {
     if (!m_placed) {
         m_placed = true;
+        fitTextsToControls(*this);
         if (const QScreen* screen = QGuiApplication::primaryScreen()) {
             const QRect area = screen->availableGeometry();
             move(area.x() + (area.width() - width()) / 2,

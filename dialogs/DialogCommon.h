@@ -22,6 +22,13 @@ void placeTwips(QWidget& widget, int left, int top, int width, int height);
 
 QFont designFont(const QString& family, qreal pointSize, bool bold);
 
+// The design fonts are often substituted by wider ones on Linux desktops; shrink the font of any
+// label or button whose text would be cut off at its design size until the text fits again.
+void fitTextsToControls(QWidget& window);
+
+// Whether the control shows all of its text at its current size.
+bool textFits(const QWidget& control);
+
 // The text in characters as the user sees them (grapheme clusters), so that an accent typed as
 // a combining mark or a character outside the basic plane counts once.
 qsizetype visibleLength(const QString& text);

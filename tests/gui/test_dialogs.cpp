@@ -1,6 +1,7 @@
 // The three dialogs as real widgets: a recording main window, a real profile over a registry file
 // in a temporary folder.
 #include "BuildConfig.h"
+#include "DialogCommon.h"
 #include "DialogSet.h"
 #include "FileRegistryStore.h"
 #include "MessageBox.h"
@@ -586,6 +587,21 @@ TEST_F(DialogsTest, WindowsAndControlsSitWhereDesigned) {
             EXPECT_FALSE(e.dialog->isModal());
         } else {
             EXPECT_EQ(child<QWidget>(e.dialog, e.control)->geometry(), e.rect) << e.control;
+        }
+    }
+}
+
+// Wider substitutes for the design fonts must not cut texts off.
+TEST_F(DialogsTest, EveryTextIsShownWhole) {
+    dialogs.loadSignUp();
+    dialogs.loadOptions();
+    dialogs.loadAbout();
+    const QWidget* opened[] = {dialogs.signUpDialog(), dialogs.optionsDialog(),
+                               dialogs.aboutDialog()};
+    for (const QWidget* dialog : opened) {
+        ASSERT_NE(dialog, nullptr);
+        for (QWidget* control : dialog->findChildren<QWidget*>()) {
+            EXPECT_TRUE(textFits(*control)) << control->objectName().toStdString();
         }
     }
 }
