@@ -9,7 +9,6 @@ import signal
 import socket
 import subprocess
 import sys
-import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -81,9 +80,13 @@ class FlowSession(Session):
         self.run_x(["xdotool", "key", "--clearmodifiers"] + list(keys))
 
     def dismiss_message_box(self, timeout=SLOW):
+        """Closes the program's message box with Return; returns the titled windows that were
+        visible beside it."""
         box = self.wait_for_dialog(MAIN, timeout)
+        beside = [w for w in self.windows(MAIN) if w != box]
         self.press(box, "Return")
         wait_until(lambda: box not in self.windows(MAIN), what="the message box to close")
+        return beside
 
     def open_options_from_menu(self, main):
         """File > Options: a click on the menu bar, then the keyboard in the open menu."""
@@ -152,7 +155,8 @@ class DailyFlowsTest(unittest.TestCase):
         window = s.wait_for_dialog(SIGN_UP, SLOW)
         s.type_text(window, "a@bc")
         s.press(window, "Return")
-        s.dismiss_message_box()
+        self.assertEqual(s.dismiss_message_box(), [])
+        s.wait_for_dialog(SIGN_UP)
         self.assertIsNone(s.read_store())
         self.assertEqual(fav_requests(s.service), [])
 
@@ -241,7 +245,7 @@ class DailyFlowsTest(unittest.TestCase):
                 else:
                     s.start_service(pages)
                 program = s.start_program()
-                s.dismiss_message_box()
+                self.assertEqual(s.dismiss_message_box(), [], "the main window stays hidden")
                 self.assertEqual(program.wait(SLOW), 0)
                 self.assertIsNone(s.read_store())
                 self.assertFalse(os.path.exists(os.path.dirname(s.autostart_path())))
