@@ -242,19 +242,7 @@ std::string utcStamp() {
 
 std::int32_t fillQuery(std::uint32_t storedType, const std::vector<std::uint8_t>& bytes,
                        std::uint32_t& type, std::uint8_t* data, std::uint32_t& size) {
-    const auto needed = static_cast<std::uint32_t>(bytes.size());
-    type = storedType;
-    if (data == nullptr) {
-        size = needed;
-        return regcode::Success;
-    }
-    if (size < needed) {
-        size = needed;
-        return regcode::MoreData;
-    }
-    std::copy(bytes.begin(), bytes.end(), data);
-    size = needed;
-    return regcode::Success;
+    return answerQuery(storedType, bytes.data(), bytes.size(), type, data, size);
 }
 
 // Value names of the Run key become file names: nothing that could leave the folder.

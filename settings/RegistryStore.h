@@ -1,5 +1,7 @@
 #pragma once
 
+#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -57,6 +59,26 @@ public:
     // RegCloseKey: InvalidHandle for 0 or an unknown handle.
     virtual std::int32_t closeKey(RegHandle key) = 0;
 };
+
+// Answers a RegQueryValueExA-style query from a stored value: the type and size alone when
+// `data` is null, MoreData with the needed size when the buffer is too small, else the bytes.
+inline std::int32_t answerQuery(std::uint32_t storedType, const std::uint8_t* bytes,
+                                std::size_t count, std::uint32_t& type, std::uint8_t* data,
+                                std::uint32_t& size) {
+    const auto needed = static_cast<std::uint32_t>(count);
+    type = storedType;
+    if (data == nullptr) {
+        size = needed;
+        return regcode::Success;
+    }
+    if (size < needed) {
+        size = needed;
+        return regcode::MoreData;
+    }
+    std::copy(bytes, bytes + count, data);
+    size = needed;
+    return regcode::Success;
+}
 
 // The current user's store on this platform.
 std::unique_ptr<RegistryStore> makeUserRegistryStore();

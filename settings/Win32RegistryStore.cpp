@@ -130,19 +130,8 @@ public:
         if (!text) {
             return regcode::InvalidParameter;
         }
-        const auto needed = static_cast<std::uint32_t>(text->size());
-        type = REG_SZ_;
-        if (data == nullptr) {
-            size = needed;
-            return regcode::Success;
-        }
-        if (size < needed) {
-            size = needed;
-            return regcode::MoreData;
-        }
-        std::copy(text->begin(), text->end(), data);
-        size = needed;
-        return regcode::Success;
+        return answerQuery(REG_SZ_, reinterpret_cast<const std::uint8_t*>(text->data()),
+                           text->size(), type, data, size);
     }
 
     std::int32_t setValue(RegHandle key, const std::string& name, std::uint32_t type,
