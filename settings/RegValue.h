@@ -13,6 +13,8 @@ using RegValue = std::variant<std::string, std::int32_t>;
 // The value taken as text: integers as their decimal digits.
 std::string regValueText(const RegValue& value);
 
-inline bool isInteger(const RegValue& value) { return std::holds_alternative<std::int32_t>(value); }
+inline bool isInteger(const RegValue& value) {
+    return std::holds_alternative<std::int32_t>(value);
+}
 
 } // namespace pellamark

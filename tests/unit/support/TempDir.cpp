@@ -9,7 +9,8 @@
 namespace pellamark::testing {
 
 TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "pellamark-test-XXXXXX").string();
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "pellamark-test-XXXXXX").string();
     if (::mkdtemp(pattern.data()) == nullptr) {
         throw std::runtime_error("mkdtemp failed");
     }
