@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, builds everything (warnings are errors) and runs every test, then
-# cross-builds the core library for 32-bit Windows.
+# Installs what is needed, checks formatting, builds everything (warnings are errors), cross-builds
+# the core library for 32-bit Windows, then runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,10 +17,9 @@ echo "== build (Linux)"
 cmake --preset ci
 cmake --build --preset ci
 
-echo "== tests"
-ctest --preset ci -j2
-
 echo "== build (32-bit Windows core)"
 cmake --preset win32-core
 cmake --build --preset win32-core
-echo "== all done"
+
+echo "== tests"
+ctest --preset ci -j2
