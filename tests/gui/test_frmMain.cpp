@@ -164,15 +164,8 @@ protected:
     std::unique_ptr<frmMain> window;
 };
 
-TEST_F(MainWindowTest, LayoutMenusAndCaption) {
+TEST_F(MainWindowTest, MenusAndCaption) {
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Pellamark"));
-    EXPECT_EQ(window->font().family(), QStringLiteral("Verdana"));
-    EXPECT_DOUBLE_EQ(window->font().pointSizeF(), 8.25);
-    window->show();
-    settle();
-    EXPECT_EQ(client(), QSize(780, 580));
-    EXPECT_EQ(view->geometry(), QRect(10, 10, 760, 560));
-
     QStringList bar;
     for (QAction* a : window->menuBar()->actions())
         bar << a->menu()->objectName() + QLatin1Char('=') + a->text();
