@@ -77,15 +77,12 @@ TEST_F(RegistryTest, SetRegValueChoosesTheTypeFromTheText) {
     } cases[] = {
         {"abc", REG_SZ_, sz("abc")},
         {"1", REG_DWORD_, dword(1)},
-        {"0", REG_DWORD_, dword(0)},
         {" 7 ", REG_DWORD_, dword(7)},
         {"-1", REG_DWORD_, dword(0xFFFFFFFF)},
         {"2.5", REG_DWORD_, dword(2)},
         {"3.5", REG_DWORD_, dword(4)},
         {"1.00.00", REG_SZ_, sz("1.00.00")},
         {"   someone+x@example.com  ", REG_SZ_, sz("someone+x@example.com")},
-        {"/opt/pellamark\\bin/Pellamark", REG_SZ_, sz("/opt/pellamark\\bin/Pellamark")},
-        {"abcde0123456789", REG_SZ_, sz("abcde0123456789")},
         {"2147483647", REG_DWORD_, dword(0x7FFFFFFF)},
         // Out of the 32-bit range: kept as text instead of failing the whole save.
         {" 2147483648 ", REG_SZ_, sz("2147483648")},
@@ -131,17 +128,6 @@ TEST_F(RegistryTest, GetRegValueReadsTextsAndIntegers) {
     EXPECT_EQ(registry.LastRegResult(), regcode::InvalidHandle);
 }
 
-TEST_F(RegistryTest, NamesMatchWithoutRegardToCase) {
-    registry.SetRegValue(HKEY_CURRENT_USER_, kProfile, "StartUp", "1");
-    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kProfile, "Startup"), RegValue(1));
-
-    registry.SetRegValue(HKEY_CURRENT_USER_, "Software\\ÄÖÜ", "ÀÉÎ", "x");
-    EXPECT_TRUE(registry.RegKeyExists(HKEY_CURRENT_USER_, "software\\äöü"));
-    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, "SOFTWARE\\äöü", "àéî"), RegValue("x"));
-    registry.DeleteRegValue(HKEY_CURRENT_USER_, "Software\\äÖü", "àÉî");
-    EXPECT_FALSE(stored("Software\\ÄÖÜ", "ÀÉÎ"));
-}
-
 TEST_F(RegistryTest, KeysAndLastRegResult) {
     EXPECT_FALSE(registry.RegKeyExists(HKEY_CURRENT_USER_, kProfile));
     // The handle stays 0, and closing handle 0 is what the result shows.
@@ -179,19 +165,4 @@ TEST_F(RegistryTest, KeysAndLastRegResult) {
     registry.DeleteRegValue(HKEY_CURRENT_USER_, kProfile, "USERID");
     EXPECT_EQ(registry.LastRegResult(), 0);
     EXPECT_FALSE(stored(kProfile, "UserId"));
-}
-
-TEST_F(RegistryTest, TheRunKeyHoldsTheStartEntry) {
-    EXPECT_TRUE(registry.RegKeyExists(HKEY_CURRENT_USER_, kRun));
-    registry.SetRegValue(HKEY_CURRENT_USER_, kRun, "Pellamark", "/opt/Pella Mark/Pellamark");
-    EXPECT_EQ(registry.LastRegResult(), 0);
-    EXPECT_TRUE(fs::exists(dir / "autostart" / "Pellamark.desktop"));
-    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kRun, "pellamark"),
-              RegValue("/opt/Pella Mark/Pellamark"));
-
-    registry.DeleteRegValue(HKEY_CURRENT_USER_, kRun, "Pellamark");
-    EXPECT_EQ(registry.LastRegResult(), 0);
-    EXPECT_FALSE(fs::exists(dir / "autostart" / "Pellamark.desktop"));
-    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kRun, "Pellamark"), RegValue(""));
-    EXPECT_FALSE(fs::exists(file()));
 }
