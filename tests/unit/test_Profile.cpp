@@ -210,8 +210,6 @@ INSTANTIATE_TEST_SUITE_P(
                       // Beyond 32 bits the number is kept as text instead of failing the save.
                       SaveCase{"OutOfRangeDigitsKeptAsText", " 99999999999 ", true, true,
                                RegValue(std::string("99999999999")), REG_SZ_, true, 1},
-                      SaveCase{"ChoiceOffRemovesEntry", "", false, true,
-                               RegValue(std::string("old@example.org")), REG_SZ_, false, 0},
                       SaveCase{"ChoiceOffWithEntryAbsent", "", false, false,
                                RegValue(std::string("old@example.org")), REG_SZ_, false, 0},
                       SaveCase{"ChoiceOnRestoresEntry", "", true, false,
