@@ -49,12 +49,6 @@ TEST(CheckServerTexts, AreWordedExactly) {
                   " with this information in your email:91 Object variable not set");
 }
 
-TEST(CheckServerProbe, AddressesTheProbePageOnTheServiceHost) {
-    EXPECT_EQ(probeAddress("favourites.example:8080"),
-              "http://favourites.example:8080/app/apphtml.html");
-    EXPECT_EQ(probeAddress(), "http://" + std::string(config::ServiceHost) + "/app/apphtml.html");
-}
-
 TEST(CheckServerProbe, FetchesTheProbeAddressOnceWithDefaultLimits) {
     RecordingHost host;
     std::vector<std::string> fetched;
@@ -102,10 +96,6 @@ INSTANTIATE_TEST_SUITE_P(
     Answers, CheckServerOutcomeTest,
     ::testing::Values(
         Outcome{"OneCharacter", [](auto&, auto&) { return answer("x"); }, true, {}},
-        Outcome{"MissingPageWithBody",
-                [](auto&, auto&) { return answer("<h1>404 Not Found</h1>"); },
-                true,
-                {}},
         Outcome{"EmptyAnswer",
                 [](auto&, auto&) { return answer(""); },
                 false,
