@@ -41,16 +41,6 @@ std::string patternedBytes(std::size_t size) {
     return bytes;
 }
 
-TEST_F(OpenUrlTest, LongBodyIsReturnedWholeAndInOrder) {
-    const std::string body = patternedBytes(100 * 1000 + 7);
-    server.setHandler([&](const HttpRequest&) { return HttpResponse::text(body); });
-
-    const std::string text = OpenUrl(server.url("/app/apphtml.html"), quickOptions());
-
-    ASSERT_EQ(text.size(), body.size());
-    EXPECT_TRUE(text == body);
-}
-
 struct ServedPage {
     const char* name;
     int status;
@@ -58,7 +48,7 @@ struct ServedPage {
 };
 
 void PrintTo(const ServedPage& value, std::ostream* out) {
-    *out << value.name;
+    *out << value.name << " (" << value.body.size() << " bytes)";
 }
 
 class OpenUrlServedPageTest : public OpenUrlTest,
@@ -70,17 +60,19 @@ TEST_P(OpenUrlServedPageTest, ReturnsTheBodyAsServed) {
     server.setHandler(
         [&](const HttpRequest&) { return HttpResponse::text(page.body, page.status); });
 
-    EXPECT_EQ(OpenUrl(server.url("/app/apphtml.html"), quickOptions()), page.body);
+    const std::string text = OpenUrl(server.url("/app/apphtml.html"), quickOptions());
+    EXPECT_EQ(text.size(), page.body.size());
+    EXPECT_TRUE(text == page.body);
 }
 
-INSTANTIATE_TEST_SUITE_P(Statuses, OpenUrlServedPageTest,
-                         ::testing::Values(ServedPage{"OneCharacter", 200, "x"},
-                                           ServedPage{"EmptyBody", 200, ""},
-                                           ServedPage{"MissingPage", 404, "<html>Not here</html>"},
-                                           ServedPage{"EmptyMissingPage", 404, ""},
-                                           ServedPage{"ServerError", 500, "oops"},
-                                           ServedPage{"Utf8Text", 200, "caf\xc3\xa9 \xe2\x9c\x93"}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Statuses, OpenUrlServedPageTest,
+    ::testing::Values(ServedPage{"OneCharacter", 200, "x"}, ServedPage{"EmptyBody", 200, ""},
+                      ServedPage{"MissingPage", 404, "<html>Not here</html>"},
+                      ServedPage{"ServerError", 500, "oops"},
+                      // Every byte value, over many reads, in order.
+                      ServedPage{"LongBinary", 200, patternedBytes(100 * 1000 + 7)}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(OpenUrlTest, SendsTheAgentNameAndAsksForAFreshCopy) {
     server.setHandler([](const HttpRequest&) { return HttpResponse::text("ok"); });
@@ -105,8 +97,6 @@ TEST_F(OpenUrlTest, EveryCallAsksTheServerAgain) {
 
     EXPECT_EQ(OpenUrl(url, quickOptions()), "page 1");
     EXPECT_EQ(OpenUrl(url, quickOptions()), "page 2");
-    server.stop();
-    EXPECT_EQ(OpenUrl(url, quickOptions()), "");
 }
 
 struct RedirectCase {
@@ -117,10 +107,6 @@ struct RedirectCase {
     std::string firstLocation;
     std::string expected;
 };
-
-void PrintTo(const RedirectCase& value, std::ostream* out) {
-    *out << value.name;
-}
 
 class OpenUrlRedirectTest : public OpenUrlTest,
                             public ::testing::WithParamInterface<RedirectCase> {};
@@ -186,10 +172,6 @@ struct BrokenServer {
     std::optional<TestHttpServer::Mode> mode; // none: the server is gone
 };
 
-void PrintTo(const BrokenServer& value, std::ostream* out) {
-    *out << value.name;
-}
-
 class OpenUrlBrokenServerTest : public OpenUrlTest,
                                 public ::testing::WithParamInterface<BrokenServer> {};
 
@@ -227,10 +209,6 @@ struct CapCase {
     std::size_t bodySize;
     std::size_t expectedSize;
 };
-
-void PrintTo(const CapCase& value, std::ostream* out) {
-    *out << value.name;
-}
 
 class OpenUrlCapTest : public OpenUrlTest, public ::testing::WithParamInterface<CapCase> {};
 
