@@ -1,10 +1,10 @@
 #pragma once
 
 #include "Service.h"
+#include "TempDir.h"
 
 #include <httplib.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 #include <stdexcept>
@@ -14,28 +14,7 @@
 
 namespace pellamark::service::testing {
 
-// A fresh folder under the system's temporary folder, removed with its contents at the end.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "pellamark-service-XXXXXX").string();
-        if (!mkdtemp(pattern.data()))
-            throw std::runtime_error("mkdtemp failed");
-        m_path = pattern;
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-
-    const std::filesystem::path& path() const { return m_path; }
-
-private:
-    std::filesystem::path m_path;
-};
+using pellamark::testing::TempDir;
 
 // The service running in this process on a free port of 127.0.0.1.
 class RunningService {
