@@ -61,13 +61,6 @@ protected:
     httplib::Client cli = running.client();
 };
 
-TEST_F(ServiceHttp, ProbePageAnswersWithContent) {
-    auto res = cli.Get("/app/apphtml.html");
-    ASSERT_TRUE(res);
-    EXPECT_EQ(res->status, 200);
-    EXPECT_FALSE(res->body.empty());
-}
-
 TEST_F(ServiceHttp, NewUserHasAnEmptyListAndMissingUserIdIsRefused) {
     EXPECT_EQ(countItems(page("abcde0123456789")), 0);
     EXPECT_NE(page("abcde0123456789").find("No favourites yet"), std::string::npos);
@@ -179,14 +172,10 @@ TEST_P(ServiceRefusal, AnswersClientErrorAndChangesNothing) {
     EXPECT_EQ(page(user), before);
 }
 
+// The address rule itself is tabled in the input tests; one refused address shows it applies here.
 INSTANTIATE_TEST_SUITE_P(
     BadInput, ServiceRefusal,
     ::testing::Values(BadAdd{"javascript", addForm("x", "javascript:alert(1)")},
-                      BadAdd{"javascriptMixedCase", addForm("x", "JaVaScRiPt://alert(1)")},
-                      BadAdd{"data", addForm("x", "data:text/html,<script>alert(1)</script>")},
-                      BadAdd{"ftp", addForm("x", "ftp://files.example.org/")},
-                      BadAdd{"noHost", addForm("x", "https:///path")},
-                      BadAdd{"noSlashes", addForm("x", "http:example.org")},
                       BadAdd{"tooLong",
                              addForm("x", "https://example.org/" + std::string(2029, 'a'))},
                       BadAdd{"emptyTitle", addForm("", "https://example.org/")},
