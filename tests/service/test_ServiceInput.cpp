@@ -31,26 +31,26 @@ TEST_P(AddressRule, OnlyAbsoluteHttpAddressesWithAHost) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, AddressRule,
-    ::testing::Values(AddressCase{"http://example.org", true},
-                      AddressCase{"HTTPS://Example.org/path?q=1#top", true},
-                      AddressCase{"hTTp://user:pw@host.example:8080/", true},
-                      AddressCase{"http://[::1]:8480/app", true},
-                      AddressCase{"https://xn--bcher-kva.example/b\xC3\xBC"
-                                  "cher",
-                                  true},
-                      AddressCase{"javascript:alert(1)", false},
-                      AddressCase{"javascript://example.org/%0Aalert(1)", false},
-                      AddressCase{"data:text/html,hi", false},
-                      AddressCase{"file:///etc/passwd", false},
-                      AddressCase{"mailto:someone@example.org", false},
-                      AddressCase{"//example.org/", false}, AddressCase{"example.org", false},
-                      AddressCase{"http:/example.org", false}, AddressCase{"http://", false},
-                      AddressCase{"http://:80/", false}, AddressCase{"http://user@/", false},
-                      AddressCase{"http://[::1/", false}, AddressCase{"http://host:99999/", false},
-                      AddressCase{"http://host:8o/", false},
-                      AddressCase{"http://exa mple.org/", false},
-                      AddressCase{"http://example.org/\r\nSet-Cookie:x", false},
-                      AddressCase{"http://example.org/\xFF", false}, AddressCase{"", false}));
+    ::testing::Values(
+        AddressCase{"http://example.org", true},
+        AddressCase{"HTTPS://Example.org/path?q=1#top", true},
+        AddressCase{"hTTp://user:pw@host.example:8080/", true},
+        AddressCase{"http://[::1]:8480/app", true},
+        AddressCase{"https://xn--bcher-kva.example/b\xC3\xBC"
+                    "cher",
+                    true},
+        AddressCase{"javascript:alert(1)", false},
+        AddressCase{"javascript://example.org/%0Aalert(1)", false},
+        AddressCase{"data:text/html,hi", false}, AddressCase{"file:///etc/passwd", false},
+        AddressCase{"mailto:someone@example.org", false},
+        AddressCase{"ftp://files.example.org/", false}, AddressCase{"https:///path", false},
+        AddressCase{"//example.org/", false}, AddressCase{"example.org", false},
+        AddressCase{"http:/example.org", false}, AddressCase{"http://", false},
+        AddressCase{"http://:80/", false}, AddressCase{"http://user@/", false},
+        AddressCase{"http://[::1/", false}, AddressCase{"http://host:99999/", false},
+        AddressCase{"http://host:8o/", false}, AddressCase{"http://exa mple.org/", false},
+        AddressCase{"http://example.org/\r\nSet-Cookie:x", false},
+        AddressCase{"http://example.org/\xFF", false}, AddressCase{"", false}));
 
 TEST(FavouriteInput, TitleIsCleanedAndBothFieldsTrimmed) {
     const auto result =
