@@ -150,7 +150,7 @@ class Session:
             raise AssertionError("Xvfb did not start")
         self.display = ":" + number
         self._spawn("openbox", ["openbox", "--sm-disable"])
-        wait_until(lambda: self._x(["wmctrl", "-m"]).returncode == 0, what="the window manager")
+        wait_until(lambda: self.run_x(["wmctrl", "-m"]).returncode == 0, what="the window manager")
         if tray:
             self.start_tray()
 
@@ -188,15 +188,12 @@ class Session:
 
     def run_x(self, args):
         """Runs an X client (xdotool, wmctrl ...) on this display."""
-        return self._x(args)
-
-    def _x(self, args):
         return subprocess.run(args, env=self.env(), capture_output=True, text=True, timeout=10)
 
     def windows(self, name, visible=True):
         """Ids of the windows whose title is exactly `name`."""
         args = ["xdotool", "search"] + (["--onlyvisible"] if visible else []) + ["--name", "^%s$" % name]
-        return [int(w) for w in self._x(args).stdout.split()]
+        return [int(w) for w in self.run_x(args).stdout.split()]
 
     def wait_for_window(self, name, timeout=DEFAULT_TIMEOUT):
         return wait_until(lambda: self.windows(name), timeout, what="window " + name)[0]
@@ -205,22 +202,19 @@ class Session:
         wait_until(lambda: not self.windows(name), timeout, what="no visible window " + name)
 
     def window_property(self, window, name):
-        return self._x(["xprop", "-id", hex(window), name]).stdout
+        return self.run_x(["xprop", "-id", hex(window), name]).stdout
 
     def close_window(self, window):
         """The window manager's close (WM_DELETE_WINDOW), as the title bar's close button."""
-        self._x(["wmctrl", "-i", "-c", hex(window)])
+        self.run_x(["wmctrl", "-i", "-c", hex(window)])
 
     def type_text(self, window, text):
-        self._x(["xdotool", "windowactivate", "--sync", str(window)])
-        self._x(["xdotool", "type", "--delay", "20", "--window", str(window), text])
-
-    def key(self, window, *keys):
-        self._x(["xdotool", "key", "--window", str(window)] + list(keys))
+        self.run_x(["xdotool", "windowactivate", "--sync", str(window)])
+        self.run_x(["xdotool", "type", "--delay", "20", "--window", str(window), text])
 
     def tray_window(self):
         """The trayer panel's window id, or None."""
-        for line in self._x(["xwininfo", "-root", "-tree"]).stdout.splitlines():
+        for line in self.run_x(["xwininfo", "-root", "-tree"]).stdout.splitlines():
             if '"panel": ("panel" "trayer")' in line:
                 return int(line.split()[0], 16)
         return None
@@ -230,7 +224,7 @@ class Session:
         panel = self.tray_window()
         if panel is None:
             return []
-        out = self._x(["xwininfo", "-tree", "-id", hex(panel)]).stdout
+        out = self.run_x(["xwininfo", "-tree", "-id", hex(panel)]).stdout
         return [line.split('"')[1] for line in out.splitlines()
                 if line.strip().startswith("0x") and '"' in line]
 
