@@ -10,7 +10,7 @@ packages=(
   libcurl4-openssl-dev
   # gui
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev
-  libglx-dev libxkbcommon-dev xdg-utils
+  libglx-dev libxkbcommon-dev xdg-utils qt6-qpa-plugins libqt6webenginecore6-bin
   # service
   libcpp-httplib-dev libsqlite3-dev libssl-dev zlib1g-dev libbrotli-dev
   # tests and benchmarks
