@@ -70,21 +70,19 @@ TEST_F(ProfileTest, CreateProfileWritesTheWholeProfileAndTheAutostartEntry) {
     settings.NewEmailAddress = "  me@example.org ";
     profile.CreateProfile();
 
-    const std::vector<std::uint8_t> dword2{2, 0, 0, 0}, dword1{1, 0, 0, 0};
-    const std::string id = "abcde0123456789";
-    EXPECT_EQ(raw(ProfileKey, "UserId").type, REG_SZ_);
-    EXPECT_EQ(raw(ProfileKey, "UserId").bytes,
-              std::vector<std::uint8_t>(id.c_str(), id.c_str() + 16));
-    EXPECT_EQ(raw(ProfileKey, "EmailAddress").type, REG_SZ_);
-    EXPECT_EQ(regValueText(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKey, "EmailAddress")),
-              "me@example.org");
-    EXPECT_EQ(raw(ProfileKey, "PubId").type, REG_DWORD_);
-    EXPECT_EQ(raw(ProfileKey, "PubId").bytes, dword2);
-    EXPECT_EQ(raw(ProfileKey, "Version").type, REG_SZ_);
-    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKey, "Version"),
-              RegValue(std::string("1.00.00")));
-    EXPECT_EQ(raw(ProfileKey, "StartUp").type, REG_DWORD_);
-    EXPECT_EQ(raw(ProfileKey, "StartUp").bytes, dword1);
+    const struct {
+        const char* name;
+        std::uint32_t type;
+        RegValue value;
+    } expected[] = {{"UserId", REG_SZ_, std::string("abcde0123456789")},
+                    {"EmailAddress", REG_SZ_, std::string("me@example.org")},
+                    {"PubId", REG_DWORD_, 2},
+                    {"Version", REG_SZ_, std::string("1.00.00")},
+                    {"StartUp", REG_DWORD_, 1}};
+    for (const auto& e : expected) {
+        EXPECT_EQ(raw(ProfileKey, e.name).type, e.type) << e.name;
+        EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKey, e.name), e.value) << e.name;
+    }
     EXPECT_TRUE(registry.RegKeyExists(HKEY_CURRENT_USER_, ProfileParentKey));
 
     ASSERT_TRUE(std::filesystem::exists(autostartEntry()));
