@@ -1,10 +1,9 @@
 #include "WebHtmlView.h"
 
-#include <QDesktopServices>
+#include <QCoreApplication>
+#include <QLabel>
+#include <QPluginLoader>
 #include <QStackedLayout>
-#include <QWebEngineNewWindowRequest>
-#include <QWebEnginePage>
-#include <QWebEngineView>
 
 #include <cmath>
 
@@ -12,6 +11,11 @@ namespace pellamark {
 
 namespace {
 const QString BlankPage = QStringLiteral("about:blank");
+#ifdef Q_OS_WIN
+const QString ModuleSuffix = QStringLiteral(".dll");
+#else
+const QString ModuleSuffix = QStringLiteral(".so");
+#endif
 
 int toPixels(double value) {
     if (!(value > 0.0)) // also catches NaN
@@ -25,18 +29,19 @@ bool isBlankAddress(const QString& address) {
            address.trimmed().compare(BlankPage, Qt::CaseInsensitive) == 0;
 }
 
-bool mayOpenExternally(const QUrl& url) {
-    // A page must not get local files or helper programs started through the desktop handler.
-    const QString scheme = url.scheme().toLower();
-    return url.isValid() && (scheme == QLatin1String("http") || scheme == QLatin1String("https") ||
-                             scheme == QLatin1String("mailto"));
+QString WebHtmlView::defaultEnginePath() {
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/pellamark-webengine") +
+           ModuleSuffix;
 }
 
-WebHtmlView::WebHtmlView(QWidget* parent) : QWidget(parent) {
+WebHtmlView::WebHtmlView(QString enginePath, QWidget* parent)
+    : QWidget(parent), m_enginePath(std::move(enginePath)) {
     setObjectName(QStringLiteral("HTML1"));
     m_layout = new QStackedLayout(this);
     m_layout->setContentsMargins(0, 0, 0, 0);
-    m_placeholder = new QWidget(this);
+    m_placeholder = new QLabel(this);
+    m_placeholder->setAlignment(Qt::AlignCenter);
+    m_placeholder->setWordWrap(true);
     m_placeholder->setObjectName(QStringLiteral("HTML1_placeholder"));
     m_placeholder->setAutoFillBackground(true);
     QPalette palette = m_placeholder->palette();
@@ -47,28 +52,32 @@ WebHtmlView::WebHtmlView(QWidget* parent) : QWidget(parent) {
 
 WebHtmlView::~WebHtmlView() = default;
 
-void WebHtmlView::startEngine() {
-    m_engine = new QWebEngineView(this);
-    m_engine->setObjectName(QStringLiteral("HTML1_engine"));
-    // target=_blank and window.open go to the user's browser, never into this view.
-    connect(m_engine->page(), &QWebEnginePage::newWindowRequested, this,
-            [](QWebEngineNewWindowRequest& request) {
-                if (mayOpenExternally(request.requestedUrl()))
-                    QDesktopServices::openUrl(request.requestedUrl());
-            });
-    m_layout->addWidget(m_engine);
-    m_layout->setCurrentWidget(m_engine);
+bool WebHtmlView::startEngine() {
+    if (m_page)
+        return true;
+    // The loader stays loaded for the rest of the run; the module is never unloaded.
+    QPluginLoader loader(m_enginePath);
+    m_engine = qobject_cast<WebPageEngine*>(loader.instance());
+    if (!m_engine) {
+        m_placeholder->setText(QStringLiteral("The page view could not be started (") +
+                               loader.errorString() + QStringLiteral(")."));
+        return false;
+    }
+    m_page = m_engine->createPage(this);
+    m_page->setObjectName(QStringLiteral("HTML1_engine"));
+    m_layout->addWidget(m_page);
+    m_layout->setCurrentWidget(m_page);
+    return true;
 }
 
 void WebHtmlView::PageAddress(const QString& address) {
     if (isBlankAddress(address)) {
-        if (m_engine)
-            m_engine->setUrl(QUrl(BlankPage));
+        if (m_page)
+            m_engine->load(m_page, QUrl(BlankPage));
         return;
     }
-    if (!m_engine)
-        startEngine();
-    m_engine->setUrl(QUrl(address));
+    if (startEngine())
+        m_engine->load(m_page, QUrl(address));
 }
 
 void WebHtmlView::Width(double width) {

@@ -1,21 +1,24 @@
 #pragma once
 
 #include "HtmlView.h"
+#include "WebPageEngine.h"
 
 #include <QUrl>
 #include <QWidget>
 
+class QLabel;
 class QStackedLayout;
-class QWebEngineView;
 
 namespace pellamark {
 
-// HtmlView on the Chromium-based web engine. The engine is started only when the first real
-// address arrives, so a start that never shows a page (sign-up, unreachable server) stays light.
+// HtmlView on the Chromium-based web engine. The engine module is loaded and started only when
+// the first real address arrives, so a start that never shows a page (sign-up, unreachable
+// server) stays light.
 class WebHtmlView : public QWidget, public HtmlView {
     Q_OBJECT
 public:
-    explicit WebHtmlView(QWidget* parent = nullptr);
+    // `enginePath` is the engine module's file; by default the one beside the program.
+    explicit WebHtmlView(QString enginePath = defaultEnginePath(), QWidget* parent = nullptr);
     ~WebHtmlView() override;
 
     void PageAddress(const QString& address) override;
@@ -24,17 +27,18 @@ public:
     QWidget* widget() override { return this; }
 
     // Whether the web engine has been started (tests).
-    bool engineStarted() const { return m_engine != nullptr; }
+    bool engineStarted() const { return m_page != nullptr; }
+
+    static QString defaultEnginePath();
 
 private:
-    void startEngine();
+    bool startEngine();
 
+    QString m_enginePath;
     QStackedLayout* m_layout = nullptr;
-    QWidget* m_placeholder = nullptr;
-    QWebEngineView* m_engine = nullptr;
+    QLabel* m_placeholder = nullptr;
+    WebPageEngine* m_engine = nullptr;
+    QWidget* m_page = nullptr;
 };
-
-// Whether a page may hand this address to the desktop's browser when it asks for a new window.
-bool mayOpenExternally(const QUrl& url);
 
 } // namespace pellamark

@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QLabel>
 
 #include <gtest/gtest.h>
 
@@ -116,6 +117,18 @@ TEST(WebHtmlViewTest, BlankAddressesDoNotStartTheEngine) {
     view.Width(300.4);
     view.Height(-3);
     EXPECT_EQ(view.size(), QSize(300, 0));
+}
+
+TEST(WebHtmlViewTest, AnEngineThatCannotBeLoadedIsSaidInTheView) {
+    WebHtmlView view(QStringLiteral("/nonexistent/pellamark-webengine.so"));
+    view.PageAddress(QStringLiteral("http://127.0.0.1:9/app/fav.asp?userid=x"));
+    view.PageAddress(QStringLiteral("about:blank"));
+    EXPECT_FALSE(view.engineStarted());
+    const auto* placeholder = view.findChild<QLabel*>(QStringLiteral("HTML1_placeholder"));
+    ASSERT_NE(placeholder, nullptr);
+    EXPECT_TRUE(
+        placeholder->text().startsWith(QStringLiteral("The page view could not be started")))
+        << placeholder->text().toStdString();
 }
 
 TEST(WebHtmlViewTest, OnlyWebAddressesLeaveForTheBrowser) {
