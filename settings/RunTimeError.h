@@ -21,9 +21,7 @@ private:
 
 // Error numbers used where the failure has no platform code of its own.
 namespace errnum {
-inline constexpr std::int32_t Overflow = 6;
 inline constexpr std::int32_t OutOfMemory = 7;
-inline constexpr std::int32_t FileNotFound = 53;
 inline constexpr std::int32_t PathNotFound = 76;
 inline constexpr std::int32_t Unexpected = 51; // "internal error"
 } // namespace errnum
