@@ -14,7 +14,6 @@ Typical use (python3 standard library only, plus xdotool, wmctrl and xwininfo):
 import http.server
 import os
 import shutil
-import signal
 import subprocess
 import tempfile
 import threading
