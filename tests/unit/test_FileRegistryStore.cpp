@@ -1,4 +1,6 @@
 #include "FileRegistryStore.h"
+#include "Profile.h"
+#include "RawValues.h"
 #include "RegFileFormat.h"
 #include "TempDir.h"
 
@@ -16,15 +18,17 @@
 #include <unistd.h>
 
 using namespace pellamark;
+using pellamark::testing::getRawValue;
 using pellamark::testing::readFile;
+using pellamark::testing::setRawValue;
 using pellamark::testing::TempDir;
 using pellamark::testing::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kProfile = "Software\\Quellworks\\Pellamark";
-const std::string kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kProfile = ProfileKey;
+const std::string kRun = RunKey;
 
 std::vector<std::uint8_t> bytesOf(std::string_view text) {
     return {text.begin(), text.end()};
@@ -46,34 +50,13 @@ protected:
 
     static std::int32_t set(RegistryStore& store, const std::string& path, const std::string& name,
                             std::uint32_t type, const std::vector<std::uint8_t>& data) {
-        RegHandle key = 0;
-        if (const auto code = store.createKey(HKEY_CURRENT_USER_, path, key); code != 0) {
-            return code;
-        }
-        const auto code =
-            store.setValue(key, name, type, data.data(), static_cast<std::uint32_t>(data.size()));
-        store.closeKey(key);
-        return code;
+        return setRawValue(store, path, name, type, data);
     }
 
     // The stored type and bytes, or nullopt when the value cannot be read.
     static std::optional<std::pair<std::uint32_t, std::vector<std::uint8_t>>>
     get(RegistryStore& store, const std::string& path, const std::string& name) {
-        RegHandle key = 0;
-        if (store.openKey(HKEY_CURRENT_USER_, path, key) != 0) {
-            return std::nullopt;
-        }
-        std::uint32_t type = 0, size = 0;
-        std::optional<std::pair<std::uint32_t, std::vector<std::uint8_t>>> result;
-        if (store.queryValue(key, name, type, nullptr, size) == 0) {
-            std::vector<std::uint8_t> data(size + 1);
-            if (store.queryValue(key, name, type, data.data(), size) == 0) {
-                data.resize(size);
-                result.emplace(type, std::move(data));
-            }
-        }
-        store.closeKey(key);
-        return result;
+        return getRawValue(store, path, name);
     }
 
     std::vector<std::string> filesBeside() const {

@@ -1,5 +1,6 @@
 #include "FileRegistryStore.h"
 #include "Profile.h"
+#include "RawValues.h"
 #include "TempDir.h"
 
 #include <gmock/gmock.h>
@@ -40,18 +41,8 @@ protected:
     }
 
     Raw raw(const std::string& key, const std::string& name) {
-        Raw result;
-        RegHandle handle = 0;
-        if (store.openKey(HKEY_CURRENT_USER_, key, handle) != 0) {
-            return result;
-        }
-        std::uint32_t size = 0;
-        if (store.queryValue(handle, name, result.type, nullptr, size) == 0) {
-            result.bytes.resize(size);
-            store.queryValue(handle, name, result.type, result.bytes.data(), size);
-        }
-        store.closeKey(handle);
-        return result;
+        auto value = pellamark::testing::getRawValue(store, key, name);
+        return value ? Raw{value->first, std::move(value->second)} : Raw{};
     }
 
     std::filesystem::path autostartEntry() const {

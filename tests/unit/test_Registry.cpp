@@ -1,4 +1,6 @@
 #include "FileRegistryStore.h"
+#include "Profile.h"
+#include "RawValues.h"
 #include "Registry.h"
 #include "TempDir.h"
 
@@ -11,10 +13,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kProfile = "Software\\Quellworks\\Pellamark";
-const std::string kRun = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const std::string kProfile = ProfileKey;
+const std::string kRun = RunKey;
 
-using Bytes = std::vector<std::uint8_t>;
+using pellamark::testing::Bytes;
+using pellamark::testing::getRawValue;
+using pellamark::testing::setRawValue;
 
 Bytes sz(std::string_view text) {
     Bytes bytes(text.begin(), text.end());
@@ -34,32 +38,13 @@ protected:
     // The value as stored, bypassing the routines under test.
     std::optional<std::pair<std::uint32_t, Bytes>> stored(const std::string& path,
                                                           const std::string& name) {
-        RegHandle key = 0;
-        if (store.openKey(HKEY_CURRENT_USER_, path, key) != 0) {
-            return std::nullopt;
-        }
-        std::uint32_t type = 0, size = 0;
-        std::optional<std::pair<std::uint32_t, Bytes>> result;
-        if (store.queryValue(key, name, type, nullptr, size) == 0) {
-            Bytes data(size + 1);
-            if (store.queryValue(key, name, type, data.data(), size) == 0) {
-                data.resize(size);
-                result.emplace(type, data);
-            }
-        }
-        store.closeKey(key);
-        return result;
+        return getRawValue(store, path, name);
     }
 
     // Writes raw bytes the way another program might.
     void storeRaw(const std::string& path, const std::string& name, std::uint32_t type,
                   const Bytes& data) {
-        RegHandle key = 0;
-        ASSERT_EQ(store.createKey(HKEY_CURRENT_USER_, path, key), 0);
-        ASSERT_EQ(
-            store.setValue(key, name, type, data.data(), static_cast<std::uint32_t>(data.size())),
-            0);
-        store.closeKey(key);
+        ASSERT_EQ(setRawValue(store, path, name, type, data), 0);
     }
 
     TempDir dir;
