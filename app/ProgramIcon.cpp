@@ -8,7 +8,8 @@ static void registerIconResources() {
 namespace pellamark {
 
 QIcon programIcon() {
-    registerIconResources();
+    static const bool registered = (registerIconResources(), true);
+    Q_UNUSED(registered);
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128})
         icon.addFile(QStringLiteral(":/pellamark/pellamark-%1.png").arg(size), QSize(size, size));
