@@ -1,6 +1,6 @@
 #pragma once
 
-#include "HelperLauncher.h"
+#include "app/HelperLauncher.h"
 
 #include <QUrl>
 

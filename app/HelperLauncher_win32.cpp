@@ -1,6 +1,6 @@
 // Windows: the help viewer and the text editor are started from a command line, with a normal,
 // activated window, exactly as the program always has. Not built on Linux.
-#include "HelperLauncher.h"
+#include "app/HelperLauncher.h"
 
 #include <QDir>
 

@@ -1,4 +1,4 @@
-#include "ProcessEnvironment.h"
+#include "app/ProcessEnvironment.h"
 
 #include <QSocketNotifier>
 #include <QtGlobal>

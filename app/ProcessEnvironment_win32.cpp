@@ -1,6 +1,6 @@
 // Windows: the web engine's sandbox needs nothing special, and the end of the session arrives
 // as the application's commitDataRequest. Not built on Linux.
-#include "ProcessEnvironment.h"
+#include "app/ProcessEnvironment.h"
 
 namespace pellamark {
 

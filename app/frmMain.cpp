@@ -1,11 +1,11 @@
-#include "frmMain.h"
+#include "app/frmMain.h"
 
-#include "HelperLauncher.h"
-#include "HtmlView.h"
-#include "MessageBox.h"
-#include "ProgramIcon.h"
-#include "RunTimeError.h"
-#include "TrayIcon.h"
+#include "app/HelperLauncher.h"
+#include "components/HtmlView.h"
+#include "components/MessageBox.h"
+#include "components/ProgramIcon.h"
+#include "components/TrayIcon.h"
+#include "settings/RunTimeError.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "CheckServer.h"
-#include "DialogHost.h"
-#include "Profile.h"
+#include "dialogs/DialogHost.h"
+#include "net/CheckServer.h"
+#include "settings/Profile.h"
 
 #include <QMainWindow>
 #include <QSize>

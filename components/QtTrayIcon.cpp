@@ -1,4 +1,4 @@
-#include "QtTrayIcon.h"
+#include "components/QtTrayIcon.h"
 
 namespace pellamark {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "TrayIcon.h"
+#include "components/TrayIcon.h"
 
 #include <QIcon>
 #include <QSystemTrayIcon>

@@ -1,5 +1,5 @@
 // The page view's engine module: everything that needs the web engine's libraries.
-#include "WebPageEngine.h"
+#include "components/WebPageEngine.h"
 
 #include <QDesktopServices>
 #include <QObject>

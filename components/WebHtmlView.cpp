@@ -1,4 +1,4 @@
-#include "WebHtmlView.h"
+#include "components/WebHtmlView.h"
 
 #include <QCoreApplication>
 #include <QLabel>

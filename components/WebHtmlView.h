@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HtmlView.h"
-#include "WebPageEngine.h"
+#include "components/HtmlView.h"
+#include "components/WebPageEngine.h"
 
 #include <QUrl>
 #include <QWidget>

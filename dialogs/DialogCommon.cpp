@@ -1,9 +1,9 @@
-#include "DialogCommon.h"
+#include "dialogs/DialogCommon.h"
 
-#include "CheckServer.h"
-#include "GlobalSettings.h"
-#include "MessageBox.h"
-#include "RunTimeError.h"
+#include "components/MessageBox.h"
+#include "net/CheckServer.h"
+#include "settings/GlobalSettings.h"
+#include "settings/RunTimeError.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>

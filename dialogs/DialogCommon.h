@@ -1,7 +1,7 @@
 #pragma once
 
-#include "DialogHost.h"
-#include "Profile.h"
+#include "dialogs/DialogHost.h"
+#include "settings/Profile.h"
 
 #include <QDialog>
 #include <QFont>

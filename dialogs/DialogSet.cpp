@@ -1,8 +1,8 @@
-#include "DialogSet.h"
+#include "dialogs/DialogSet.h"
 
-#include "frmAbout.h"
-#include "frmOptions.h"
-#include "frmUserInfo.h"
+#include "dialogs/frmAbout.h"
+#include "dialogs/frmOptions.h"
+#include "dialogs/frmUserInfo.h"
 
 namespace pellamark {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DialogHost.h"
+#include "dialogs/DialogHost.h"
 
 #include <QPointer>
 

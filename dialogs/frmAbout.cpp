@@ -1,8 +1,8 @@
-#include "frmAbout.h"
+#include "dialogs/frmAbout.h"
 
-#include "BuildConfig.h"
-#include "GlobalSettings.h"
-#include "ProgramIcon.h"
+#include "components/ProgramIcon.h"
+#include "settings/BuildConfig.h"
+#include "settings/GlobalSettings.h"
 
 #include <QIcon>
 #include <QLabel>

@@ -1,7 +1,7 @@
-#include "frmOptions.h"
+#include "dialogs/frmOptions.h"
 
-#include "GlobalSettings.h"
-#include "Profile.h"
+#include "settings/GlobalSettings.h"
+#include "settings/Profile.h"
 
 #include <QCheckBox>
 #include <QLabel>

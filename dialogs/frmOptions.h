@@ -1,6 +1,6 @@
 #pragma once
 
-#include "DialogCommon.h"
+#include "dialogs/DialogCommon.h"
 
 class QCheckBox;
 class QLabel;

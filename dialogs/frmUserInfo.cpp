@@ -1,8 +1,8 @@
-#include "frmUserInfo.h"
+#include "dialogs/frmUserInfo.h"
 
-#include "GlobalSettings.h"
-#include "MessageBox.h"
-#include "Profile.h"
+#include "components/MessageBox.h"
+#include "settings/GlobalSettings.h"
+#include "settings/Profile.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -1,10 +1,10 @@
-#include "CheckServer.h"
+#include "net/CheckServer.h"
 
 #include <exception>
 #include <optional>
 
-#include "BuildConfig.h"
-#include "RunTimeError.h"
+#include "settings/BuildConfig.h"
+#include "settings/RunTimeError.h"
 
 namespace pellamark {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "OpenUrl.h"
+#include "net/OpenUrl.h"
 
 namespace pellamark {
 

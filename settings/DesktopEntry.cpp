@@ -1,4 +1,4 @@
-#include "DesktopEntry.h"
+#include "settings/DesktopEntry.h"
 
 #include <vector>
 

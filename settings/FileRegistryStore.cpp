@@ -1,6 +1,6 @@
-#include "FileRegistryStore.h"
+#include "settings/FileRegistryStore.h"
 
-#include "DesktopEntry.h"
+#include "settings/DesktopEntry.h"
 
 #include <algorithm>
 #include <cerrno>

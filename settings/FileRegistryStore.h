@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RegFileFormat.h"
-#include "RegistryStore.h"
+#include "settings/RegFileFormat.h"
+#include "settings/RegistryStore.h"
 
 #include <chrono>
 #include <cstdint>

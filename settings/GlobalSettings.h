@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RegValue.h"
+#include "settings/RegValue.h"
 
 #include <string>
 

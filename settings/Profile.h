@@ -1,7 +1,7 @@
 #pragma once
 
-#include "GlobalSettings.h"
-#include "Registry.h"
+#include "settings/GlobalSettings.h"
+#include "settings/Registry.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "RegFileFormat.h"
+#include "settings/RegFileFormat.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "RegValue.h"
+#include "settings/RegValue.h"
 
 namespace pellamark {
 

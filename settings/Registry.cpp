@@ -1,4 +1,4 @@
-#include "Registry.h"
+#include "settings/Registry.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "RegValue.h"
-#include "RegistryStore.h"
+#include "settings/RegValue.h"
+#include "settings/RegistryStore.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "RunTimeError.h"
+#include "settings/RunTimeError.h"
 
 #include <filesystem>
 #include <new>

@@ -1,11 +1,11 @@
 // The components and platform pieces behind the main window: single instance lock, helper
 // launcher, page view and tray icon codes.
-#include "DesktopLauncher.h"
-#include "ProcessEnvironment.h"
-#include "QtTrayIcon.h"
-#include "SingleInstance.h"
 #include "TempDir.h"
-#include "WebHtmlView.h"
+#include "app/DesktopLauncher.h"
+#include "app/ProcessEnvironment.h"
+#include "components/QtTrayIcon.h"
+#include "components/WebHtmlView.h"
+#include "settings/SingleInstance.h"
 
 #include <QApplication>
 #include <QDir>

@@ -1,16 +1,16 @@
 // The three dialogs as real widgets: a recording main window, a real profile over a registry file
 // in a temporary folder.
-#include "BuildConfig.h"
-#include "DialogCommon.h"
-#include "DialogSet.h"
-#include "FileRegistryStore.h"
-#include "MessageBox.h"
-#include "Profile.h"
-#include "RunTimeError.h"
 #include "TempDir.h"
-#include "frmAbout.h"
-#include "frmOptions.h"
-#include "frmUserInfo.h"
+#include "components/MessageBox.h"
+#include "dialogs/DialogCommon.h"
+#include "dialogs/DialogSet.h"
+#include "dialogs/frmAbout.h"
+#include "dialogs/frmOptions.h"
+#include "dialogs/frmUserInfo.h"
+#include "settings/BuildConfig.h"
+#include "settings/FileRegistryStore.h"
+#include "settings/Profile.h"
+#include "settings/RunTimeError.h"
 
 #include <QApplication>
 #include <QCheckBox>

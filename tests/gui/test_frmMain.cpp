@@ -1,13 +1,13 @@
 // The main window driven as a real widget with recording stand-ins for its view, tray icon,
 // message boxes, helper programs and dialogs.
-#include "frmMain.h"
+#include "app/frmMain.h"
 
-#include "BuildConfig.h"
-#include "HelperLauncher.h"
-#include "HtmlView.h"
-#include "MessageBox.h"
-#include "RunTimeError.h"
-#include "TrayIcon.h"
+#include "app/HelperLauncher.h"
+#include "components/HtmlView.h"
+#include "components/MessageBox.h"
+#include "components/TrayIcon.h"
+#include "settings/BuildConfig.h"
+#include "settings/RunTimeError.h"
 
 #include <QAction>
 #include <QApplication>

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "BuildConfig.h"
-#include "CheckServer.h"
-#include "RunTimeError.h"
 #include "TestHttpServer.h"
+#include "net/CheckServer.h"
+#include "settings/BuildConfig.h"
+#include "settings/RunTimeError.h"
 
 using namespace std::chrono_literals;
 using namespace pellamark;

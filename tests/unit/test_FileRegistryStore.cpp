@@ -1,8 +1,8 @@
-#include "FileRegistryStore.h"
-#include "Profile.h"
 #include "RawValues.h"
-#include "RegFileFormat.h"
 #include "TempDir.h"
+#include "settings/FileRegistryStore.h"
+#include "settings/Profile.h"
+#include "settings/RegFileFormat.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include <ostream>
 #include <string>
 
-#include "OpenUrl.h"
 #include "TestHttpServer.h"
+#include "net/OpenUrl.h"
 
 using namespace std::chrono_literals;
 using pellamark::FetchOptions;

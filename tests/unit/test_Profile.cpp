@@ -1,7 +1,7 @@
-#include "FileRegistryStore.h"
-#include "Profile.h"
 #include "RawValues.h"
 #include "TempDir.h"
+#include "settings/FileRegistryStore.h"
+#include "settings/Profile.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

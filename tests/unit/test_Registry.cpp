@@ -1,8 +1,8 @@
-#include "FileRegistryStore.h"
-#include "Profile.h"
 #include "RawValues.h"
-#include "Registry.h"
 #include "TempDir.h"
+#include "settings/FileRegistryStore.h"
+#include "settings/Profile.h"
+#include "settings/Registry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "RegistryStore.h"
+#include "settings/RegistryStore.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,5 +1,5 @@
 // Windows: a named mutex in the user's session. Not built on Linux.
-#include "SingleInstance.h"
+#include "settings/SingleInstance.h"
 
 #include <windows.h>
 

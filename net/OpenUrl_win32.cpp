@@ -1,4 +1,4 @@
-#include "OpenUrl.h"
+#include "net/OpenUrl.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "SingleInstance.h"
+#include "settings/SingleInstance.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "MessageBox.h"
+#include "components/MessageBox.h"
 
 namespace pellamark {
 

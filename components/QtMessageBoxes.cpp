@@ -1,6 +1,6 @@
-#include "QtMessageBoxes.h"
+#include "components/QtMessageBoxes.h"
 
-#include "ProgramIcon.h"
+#include "components/ProgramIcon.h"
 
 #include <QMessageBox>
 

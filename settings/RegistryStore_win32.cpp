@@ -1,6 +1,6 @@
 // The registry of the current user through the advapi32 ANSI entry points.
 
-#include "RegistryStore.h"
+#include "settings/RegistryStore.h"
 
 #include <windows.h>
 

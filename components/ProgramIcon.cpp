@@ -1,4 +1,4 @@
-#include "ProgramIcon.h"
+#include "components/ProgramIcon.h"
 
 // The icons live in a static library, so their resource must be registered by hand.
 static void registerIconResources() {
