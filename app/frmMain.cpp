@@ -5,6 +5,8 @@
 #include "components/MessageBox.h"
 #include "components/ProgramIcon.h"
 #include "components/TrayIcon.h"
+#include "dialogs/CoreHosts.h"
+#include "settings/GlobalSettings.h"
 #include "settings/RunTimeError.h"
 
 #include <QAction>
@@ -104,9 +106,10 @@ void frmMain::Form_Load() {
         m_parts.tray.TipText(ApplicationTitle);
         hide();
         m_parts.view.PageAddress(BlankPage);
-        if (!m_parts.checkServer(*this) || m_unloaded)
+        CoreHosts hosts(*this, m_dialogs);
+        if (!m_parts.checkServer(hosts) || m_unloaded)
             return;
-        m_parts.loadProfile(*this);
+        m_parts.loadProfile(hosts);
         if (m_unloaded)
             return;
         m_trayrestore->setVisible(false);
@@ -316,31 +319,6 @@ void frmMain::Help() {
 }
 
 void frmMain::Exit() {
-    unloadMain();
-}
-
-// ---- ProfileHost -------------------------------------------------------------------------
-
-void frmMain::SetPageAddress(const std::string& address) {
-    m_parts.view.PageAddress(QString::fromStdString(address));
-}
-
-void frmMain::ShowMainWindow() {
-    show();
-}
-
-void frmMain::LoadSignUpDialog() {
-    if (m_dialogs)
-        m_dialogs->loadSignUp();
-}
-
-// ---- ServerCheckHost ---------------------------------------------------------------------
-
-void frmMain::MsgBox(const std::string& text) {
-    m_parts.messageBoxes.MsgBox(QString::fromStdString(text));
-}
-
-void frmMain::UnloadMain() {
     unloadMain();
 }
 

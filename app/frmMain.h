@@ -1,8 +1,6 @@
 #pragma once
 
 #include "dialogs/DialogHost.h"
-#include "net/CheckServer.h"
-#include "settings/Profile.h"
 
 #include <QMainWindow>
 #include <QSize>
@@ -16,6 +14,9 @@ class QMenu;
 
 namespace pellamark {
 
+struct GlobalSettings;
+class ProfileHost;
+class ServerCheckHost;
 class HtmlView;
 class TrayIcon;
 class MessageBoxes;
@@ -26,7 +27,7 @@ enum WindowState : int { StateNormal = 0, StateMinimised = 1, StateMaximised = 2
 
 // The main window: owns the run from the load handler to the unload, hides to the tray on its own
 // close command, keeps the page view fitted and shows the favourites page only while it is shown.
-class frmMain : public QMainWindow, public ProfileHost, public ServerCheckHost, public DialogHost {
+class frmMain : public QMainWindow, public DialogHost {
     Q_OBJECT
 public:
     struct Parts {
@@ -76,16 +77,7 @@ public:
 
     QMenu* trayMenu() const { return m_systraymenu; }
 
-    // ProfileHost
-    void SetPageAddress(const std::string& address) override;
-    void ShowMainWindow() override;
-    void LoadSignUpDialog() override;
-
-    // ServerCheckHost
-    void MsgBox(const std::string& text) override;
-    void UnloadMain() override;
-
-    // DialogHost
+    // DialogHost, which the core's routines reach through CoreHosts too.
     void setPageAddress(const QString& address) override;
     bool isMainMinimised() const override;
     void restoreMainToNormal() override;

@@ -109,18 +109,6 @@ void bringMainBack(const GlobalSettings& settings, DialogHost& host) {
     host.setTrayRestoreEnabled(true);
 }
 
-void DialogProfileHost::SetPageAddress(const std::string& address) {
-    m_host.setPageAddress(QString::fromStdString(address));
-}
-
-void DialogProfileHost::ShowMainWindow() {
-    m_host.showMain();
-}
-
-void DialogProfileHost::LoadSignUpDialog() {
-    m_loader.loadSignUp();
-}
-
 ModelessDialog::ModelessDialog(DialogHost& host, int clientWidthTwips, int clientHeightTwips)
     : QDialog(nullptr, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                            Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint |

@@ -1,7 +1,6 @@
 #pragma once
 
 #include "dialogs/DialogHost.h"
-#include "settings/Profile.h"
 
 #include <QDialog>
 #include <QFont>
@@ -43,20 +42,6 @@ bool runReported(DialogHost& host, const std::function<void()>& handler);
 // Points the view at the favourites page again and brings the main window back, restoring it
 // when it was left minimised, then gives the two locked tray items back.
 void bringMainBack(const GlobalSettings& settings, DialogHost& host);
-
-// The profile routines reach the main window through this.
-class DialogProfileHost final : public ProfileHost {
-public:
-    DialogProfileHost(DialogHost& host, DialogLoader& loader) : m_host(host), m_loader(loader) {}
-
-    void SetPageAddress(const std::string& address) override;
-    void ShowMainWindow() override;
-    void LoadSignUpDialog() override;
-
-private:
-    DialogHost& m_host;
-    DialogLoader& m_loader;
-};
 
 // A fixed-size, ownerless, modeless window that deletes itself when closed. The user's own close
 // command (close box, window menu, Alt+F4) reaches it as a spontaneous close event and offers the

@@ -1,5 +1,6 @@
 #include "dialogs/frmOptions.h"
 
+#include "dialogs/CoreHosts.h"
 #include "settings/GlobalSettings.h"
 #include "settings/Profile.h"
 
@@ -78,7 +79,7 @@ void frmOptions::cmdChange_Click() {
         // Not checked here: a blank address keeps the stored one, anything else is stored.
         m_settings.NewEmailAddress = txtChangeEmailAddress->text().toStdString();
         m_settings.StartWithWindows = chkStartUp->isChecked();
-        DialogProfileHost profileHost(host(), m_loader);
+        CoreHosts profileHost(host(), &m_loader);
         m_profile.SaveOptions(profileHost);
         bringMainBack(m_settings, host());
         close();

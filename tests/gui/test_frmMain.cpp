@@ -6,7 +6,9 @@
 #include "components/HtmlView.h"
 #include "components/MessageBox.h"
 #include "components/TrayIcon.h"
+#include "net/CheckServer.h"
 #include "settings/BuildConfig.h"
+#include "settings/Profile.h"
 #include "settings/RunTimeError.h"
 
 #include <QAction>
