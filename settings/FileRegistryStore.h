@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/AutostartRunKey.h"
 #include "settings/RegFileFormat.h"
 #include "settings/RegistryStore.h"
 
@@ -40,7 +41,7 @@ public:
     std::int32_t closeKey(RegHandle key) override;
 
     const std::filesystem::path& registryFile() const { return m_file; }
-    const std::filesystem::path& autostartFolder() const { return m_autostart; }
+    const std::filesystem::path& autostartFolder() const { return m_run.folder(); }
 
 private:
     struct FileStamp {
@@ -63,20 +64,13 @@ private:
     Snapshot readSnapshot() const;
 
     // Read-modify-write of the file under the lock. `change` edits the document and returns
-    // Success when it wants the result written, any other code to give up without writing
-    // (which it also returns; -1 means "nothing to write, report Success").
+    // Success when it wants the result written, nullopt when there is nothing to write (the call
+    // succeeds), or any other code to give up with, without writing.
     template <typename Change> std::int32_t modify(Change change);
     std::int32_t commit(const Snapshot& snapshot, const RegFileDocument& document);
 
-    std::int32_t queryRunValue(const std::string& name, std::uint32_t& type, std::uint8_t* data,
-                               std::uint32_t& size);
-    std::int32_t setRunValue(const std::string& name, std::uint32_t type, const std::uint8_t* data,
-                             std::uint32_t size);
-    std::int32_t deleteRunValue(const std::string& name);
-    std::optional<std::filesystem::path> findRunEntry(const std::string& name) const;
-
     std::filesystem::path m_file;
-    std::filesystem::path m_autostart;
+    AutostartRunKey m_run;
     FileRegistryStoreOptions m_options;
 
     std::map<RegHandle, std::string> m_handles; // open handle -> key path
@@ -87,11 +81,9 @@ private:
     RegFileDocument m_fallback; // the view while the file is missing, damaged or unreadable
 };
 
-// The current user's store: ${XDG_CONFIG_HOME:-$HOME/.config}/pellamark/user.reg and the
-// autostart folder beside it.
-std::unique_ptr<RegistryStore> makeUserRegistryStore();
-
-// The two locations makeUserRegistryStore() uses, from the environment as given.
+// Where makeUserRegistryStore() keeps the current user's store:
+// ${XDG_CONFIG_HOME:-$HOME/.config}/pellamark/user.reg and the autostart folder beside it, from
+// the environment as given.
 struct UserRegistryLocations {
     std::filesystem::path registryFile;
     std::filesystem::path autostartFolder;

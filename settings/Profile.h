@@ -34,7 +34,6 @@ ExecutableInfo currentExecutable();
 
 inline constexpr const char* ProfileParentKey = "Software\\Quellworks";
 inline constexpr const char* ProfileKey = "Software\\Quellworks\\Pellamark";
-inline constexpr const char* RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // The user profile: load, read, create and save, on the registry and GlobalSettings.
 class Profile {

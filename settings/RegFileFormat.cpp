@@ -1,5 +1,7 @@
 #include "settings/RegFileFormat.h"
 
+#include "settings/RegTypes.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -11,151 +13,6 @@ namespace {
 
 constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
 constexpr std::string_view kRoot = "HKEY_CURRENT_USER";
-constexpr std::uint32_t kRegSz = 1;
-constexpr std::uint32_t kRegBinary = 3;
-constexpr std::uint32_t kRegDword = 4;
-
-// Decodes one UTF-8 sequence at `pos`; returns its length, 0 when it is not valid UTF-8.
-std::size_t decodeUtf8(std::string_view text, std::size_t pos, char32_t& cp) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(pos);
-    std::size_t length = 0;
-    char32_t min = 0;
-    if (lead < 0x80) {
-        cp = lead;
-        return 1;
-    }
-    if ((lead & 0xE0) == 0xC0) {
-        length = 2;
-        cp = lead & 0x1F;
-        min = 0x80;
-    } else if ((lead & 0xF0) == 0xE0) {
-        length = 3;
-        cp = lead & 0x0F;
-        min = 0x800;
-    } else if ((lead & 0xF8) == 0xF0) {
-        length = 4;
-        cp = lead & 0x07;
-        min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (pos + length > text.size()) {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i) {
-        const unsigned char next = byte(pos + i);
-        if ((next & 0xC0) != 0x80) {
-            return 0;
-        }
-        cp = (cp << 6) | (next & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return 0;
-    }
-    return length;
-}
-
-void encodeUtf8(char32_t cp, std::string& out) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
-
-bool inRange(char32_t c, char32_t first, char32_t last) {
-    return c >= first && c <= last;
-}
-
-// Pairs laid out as upper case on one parity and lower case on the next code point.
-char32_t foldPair(char32_t c, bool upperIsEven) {
-    return ((c % 2 == 0) == upperIsEven) ? c + 1 : c;
-}
-
-char32_t foldCodePoint(char32_t c) {
-    if (inRange(c, 'A', 'Z')) {
-        return c + 32;
-    }
-    if (c < 0x80) {
-        return c;
-    }
-    // Latin-1
-    if (inRange(c, 0xC0, 0xDE) && c != 0xD7) {
-        return c + 32;
-    }
-    if (c == 0xB5) {
-        return 0x3BC; // micro sign and Greek mu are one letter to the registry
-    }
-    // Latin Extended-A
-    if (inRange(c, 0x100, 0x12F) || inRange(c, 0x132, 0x137) || inRange(c, 0x14A, 0x177)) {
-        return foldPair(c, true);
-    }
-    if (inRange(c, 0x139, 0x148) || inRange(c, 0x179, 0x17E)) {
-        return foldPair(c, false);
-    }
-    if (c == 0x178) {
-        return 0xFF;
-    }
-    if (c == 0x17F) {
-        return 's';
-    }
-    // Greek
-    if (c == 0x386) {
-        return 0x3AC;
-    }
-    if (inRange(c, 0x388, 0x38A)) {
-        return c + 37;
-    }
-    if (c == 0x38C) {
-        return 0x3CC;
-    }
-    if (inRange(c, 0x38E, 0x38F)) {
-        return c + 63;
-    }
-    if (inRange(c, 0x391, 0x3AB) && c != 0x3A2) {
-        return c + 32;
-    }
-    if (c == 0x3C2) {
-        return 0x3C3;
-    }
-    if (inRange(c, 0x3D8, 0x3EF)) {
-        return foldPair(c, true);
-    }
-    // Cyrillic
-    if (inRange(c, 0x400, 0x40F)) {
-        return c + 80;
-    }
-    if (inRange(c, 0x410, 0x42F)) {
-        return c + 32;
-    }
-    if (inRange(c, 0x460, 0x481) || inRange(c, 0x48A, 0x4BF) || inRange(c, 0x4D0, 0x52F)) {
-        return foldPair(c, true);
-    }
-    if (c == 0x4C0) {
-        return 0x4CF;
-    }
-    if (inRange(c, 0x4C1, 0x4CE)) {
-        return foldPair(c, false);
-    }
-    return c;
-}
-
-bool hasControlCharacter(std::string_view text) {
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-}
-
 // ---- writing ----
 
 void appendQuoted(std::string& out, std::string_view text) {
@@ -182,7 +39,7 @@ void appendHexBytes(std::string& out, const std::vector<std::uint8_t>& data) {
 
 // A REG_SZ goes out as quoted text only when reading that text back gives the very same bytes.
 bool isPlainText(const RegFileValue& value) {
-    if (value.type != kRegSz || value.data.empty() || value.data.back() != 0) {
+    if (value.type != REG_SZ_ || value.data.empty() || value.data.back() != 0) {
         return false;
     }
     const std::string_view text(reinterpret_cast<const char*>(value.data.data()),
@@ -201,15 +58,13 @@ void appendValue(std::string& out, const RegFileValue& value) {
     if (isPlainText(value)) {
         appendQuoted(out, std::string_view(reinterpret_cast<const char*>(value.data.data()),
                                            value.data.size() - 1));
-    } else if (value.type == kRegDword && value.data.size() == 4) {
-        const std::uint32_t raw =
-            std::uint32_t{value.data[0]} | (std::uint32_t{value.data[1]} << 8) |
-            (std::uint32_t{value.data[2]} << 16) | (std::uint32_t{value.data[3]} << 24);
+    } else if (value.type == REG_DWORD_ && value.data.size() == DwordSize) {
         char buffer[16];
-        std::snprintf(buffer, sizeof buffer, "dword:%08x", static_cast<unsigned>(raw));
+        std::snprintf(buffer, sizeof buffer, "dword:%08x",
+                      static_cast<unsigned>(unpackDword(value.data.data())));
         out += buffer;
     } else {
-        if (value.type == kRegBinary) {
+        if (value.type == REG_BINARY_) {
             out += "hex:";
         } else {
             char buffer[24];
@@ -310,7 +165,7 @@ std::optional<RegFileValue> readValueLine(std::string_view line) {
         if (!text || !line.empty()) {
             return std::nullopt;
         }
-        value.type = kRegSz;
+        value.type = REG_SZ_;
         value.data.assign(text->begin(), text->end());
         value.data.push_back(0);
         return value;
@@ -328,16 +183,14 @@ std::optional<RegFileValue> readValueLine(std::string_view line) {
             }
             raw = raw * 16 + static_cast<std::uint32_t>(digit);
         }
-        value.type = kRegDword;
-        value.data = {static_cast<std::uint8_t>(raw & 0xFF),
-                      static_cast<std::uint8_t>((raw >> 8) & 0xFF),
-                      static_cast<std::uint8_t>((raw >> 16) & 0xFF),
-                      static_cast<std::uint8_t>((raw >> 24) & 0xFF)};
+        value.type = REG_DWORD_;
+        const auto bytes = packDword(raw);
+        value.data.assign(bytes.begin(), bytes.end());
         return value;
     }
     if (line.substr(0, 4) == "hex:") {
         line.remove_prefix(4);
-        value.type = kRegBinary;
+        value.type = REG_BINARY_;
     } else if (line.substr(0, 4) == "hex(") {
         line.remove_prefix(4);
         const auto close = line.find("):");
@@ -410,60 +263,6 @@ std::vector<std::string> logicalLines(std::string_view text) {
 }
 
 } // namespace
-
-bool isValidUtf8(std::string_view text) {
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        char32_t cp = 0;
-        const std::size_t length = decodeUtf8(text, pos, cp);
-        if (length == 0) {
-            return false;
-        }
-        pos += length;
-    }
-    return true;
-}
-
-std::string foldName(std::string_view name) {
-    std::string folded;
-    folded.reserve(name.size());
-    std::size_t pos = 0;
-    while (pos < name.size()) {
-        char32_t cp = 0;
-        const std::size_t length = decodeUtf8(name, pos, cp);
-        if (length == 0) {
-            folded.push_back(name[pos]);
-            ++pos;
-            continue;
-        }
-        encodeUtf8(foldCodePoint(cp), folded);
-        pos += length;
-    }
-    return folded;
-}
-
-bool sameName(std::string_view a, std::string_view b) {
-    // Most comparisons differ in plain ASCII or are identical; skip the decoding for those.
-    if (a == b) {
-        return true;
-    }
-    return foldName(a) == foldName(b);
-}
-
-bool isStorableValueName(std::string_view name) {
-    return isValidUtf8(name) && !hasControlCharacter(name);
-}
-
-bool isStorableKeyPath(std::string_view path) {
-    if (path.empty()) {
-        return true;
-    }
-    if (!isStorableValueName(path) || path.front() == '\\' || path.back() == '\\' ||
-        path.find("\\\\") != std::string_view::npos) {
-        return false;
-    }
-    return true;
-}
 
 std::string serializeRegFile(const RegFileDocument& document) {
     std::string out(kHeader);

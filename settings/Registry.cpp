@@ -141,13 +141,10 @@ RegValue Registry::GetRegValue(RegHandle root, const std::string& path, const st
                 result = std::string(chars, length);
             }
         } else if (type == REG_DWORD_) {
-            size = 4;
-            std::uint8_t bytes[4] = {};
+            size = DwordSize;
+            std::uint8_t bytes[DwordSize] = {};
             if (record(m_store.queryValue(key, name, type, bytes, size)) == regcode::Success) {
-                const std::uint32_t raw = std::uint32_t{bytes[0]} | (std::uint32_t{bytes[1]} << 8) |
-                                          (std::uint32_t{bytes[2]} << 16) |
-                                          (std::uint32_t{bytes[3]} << 24);
-                result = static_cast<std::int32_t>(raw);
+                result = static_cast<std::int32_t>(unpackDword(bytes));
             }
         }
     }
@@ -165,12 +162,8 @@ void Registry::SetRegValue(RegHandle root, const std::string& path, const std::s
     RegHandle key = 0;
     record(m_store.createKey(root, path, key));
     if (number) {
-        const auto raw = static_cast<std::uint32_t>(*number);
-        const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(raw & 0xFF),
-                                       static_cast<std::uint8_t>((raw >> 8) & 0xFF),
-                                       static_cast<std::uint8_t>((raw >> 16) & 0xFF),
-                                       static_cast<std::uint8_t>((raw >> 24) & 0xFF)};
-        record(m_store.setValue(key, name, REG_DWORD_, bytes, 4));
+        const auto bytes = packDword(static_cast<std::uint32_t>(*number));
+        record(m_store.setValue(key, name, REG_DWORD_, bytes.data(), DwordSize));
     } else {
         std::string text(trimSpaces(value));
         text.push_back('\0');

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/RegTypes.h"
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -14,21 +16,19 @@ using RegHandle = std::uintptr_t;
 // Predefined roots.
 inline constexpr RegHandle HKEY_CURRENT_USER_ = 0x80000001u;
 
-// Value types.
-inline constexpr std::uint32_t REG_NONE_ = 0;
-inline constexpr std::uint32_t REG_SZ_ = 1;
-inline constexpr std::uint32_t REG_EXPAND_SZ_ = 2;
-inline constexpr std::uint32_t REG_BINARY_ = 3;
-inline constexpr std::uint32_t REG_DWORD_ = 4;
+// The key whose values name the programs started at logon.
+inline constexpr const char* RunKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 // Return codes (Win32 error codes).
 namespace regcode {
 inline constexpr std::int32_t Success = 0;
 inline constexpr std::int32_t FileNotFound = 2;
+inline constexpr std::int32_t PathNotFound = 3;
 inline constexpr std::int32_t AccessDenied = 5;
 inline constexpr std::int32_t InvalidHandle = 6;
 inline constexpr std::int32_t NotEnoughMemory = 8;
 inline constexpr std::int32_t WriteFault = 29;
+inline constexpr std::int32_t ReadFault = 30;
 inline constexpr std::int32_t DiskFull = 112;
 inline constexpr std::int32_t InvalidParameter = 87;
 inline constexpr std::int32_t MoreData = 234;

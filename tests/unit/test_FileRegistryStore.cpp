@@ -1,5 +1,4 @@
-#include "RawValues.h"
-#include "TempDir.h"
+#include "StoreTest.h"
 #include "settings/FileRegistryStore.h"
 #include "settings/Profile.h"
 #include "settings/RegFileFormat.h"
@@ -18,10 +17,10 @@
 #include <unistd.h>
 
 using namespace pellamark;
-using pellamark::testing::getRawValue;
+using pellamark::testing::bytesOf;
 using pellamark::testing::readFile;
-using pellamark::testing::setRawValue;
-using pellamark::testing::TempDir;
+using pellamark::testing::StoreTest;
+using pellamark::testing::sz;
 using pellamark::testing::writeFile;
 namespace fs = std::filesystem;
 
@@ -29,48 +28,6 @@ namespace {
 
 const std::string kProfile = ProfileKey;
 const std::string kRun = RunKey;
-
-std::vector<std::uint8_t> bytesOf(std::string_view text) {
-    return {text.begin(), text.end()};
-}
-
-std::vector<std::uint8_t> sz(std::string_view text) {
-    auto bytes = bytesOf(text);
-    bytes.push_back(0);
-    return bytes;
-}
-
-class StoreTest : public ::testing::Test {
-protected:
-    fs::path file() const { return dir / "cfg" / "pellamark" / "user.reg"; }
-    fs::path autostart() const { return dir / "cfg" / "autostart"; }
-    FileRegistryStore makeStore(std::chrono::milliseconds lockWait = std::chrono::seconds(5)) {
-        return FileRegistryStore(file(), autostart(), FileRegistryStoreOptions{lockWait});
-    }
-
-    static std::int32_t set(RegistryStore& store, const std::string& path, const std::string& name,
-                            std::uint32_t type, const std::vector<std::uint8_t>& data) {
-        return setRawValue(store, path, name, type, data);
-    }
-
-    // The stored type and bytes, or nullopt when the value cannot be read.
-    static std::optional<std::pair<std::uint32_t, std::vector<std::uint8_t>>>
-    get(RegistryStore& store, const std::string& path, const std::string& name) {
-        return getRawValue(store, path, name);
-    }
-
-    std::vector<std::string> filesBeside() const {
-        std::vector<std::string> names;
-        std::error_code ec;
-        for (const auto& entry : fs::directory_iterator(file().parent_path(), ec)) {
-            names.push_back(entry.path().filename().string());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-
-    TempDir dir;
-};
 
 constexpr std::string_view kGoodFile = "Windows Registry Editor Version 5.00\n"
                                        "\n"
@@ -80,7 +37,7 @@ constexpr std::string_view kGoodFile = "Windows Registry Editor Version 5.00\n"
 
 } // namespace
 
-// ---- the file format ----
+// ---- the file format as the store writes it ----
 
 TEST_F(StoreTest, WritesTheExportFormatExactly) {
     auto store = makeStore();
@@ -172,115 +129,6 @@ TEST_F(StoreTest, ForeignTypesSurviveWritesByteForByte) {
         }
     }
     EXPECT_NE(readFile(file()).find("\"OddDword\"=hex(4):01,02,03\n"), std::string::npos);
-}
-
-TEST(RegFileFormat, RecognisesDamage) {
-    const std::string header = "Windows Registry Editor Version 5.00\n\n";
-    const std::string section = "[HKEY_CURRENT_USER\\Software]\n";
-    const struct {
-        const char* what;
-        std::string text;
-    } damaged[] = {
-        {"empty", ""},
-        {"no header", section + "\"a\"=\"b\"\n"},
-        {"other header", "REGEDIT4\n\n" + section},
-        {"value before any key", header + "\"a\"=\"b\"\n"},
-        {"nonsense line", header + section + "hello\n"},
-        {"unterminated text", header + section + "\"a\"=\"b\n"},
-        {"trailing garbage", header + section + "\"a\"=\"b\"x\n"},
-        {"bad escape", header + section + "\"a\"=\"\\q\"\n"},
-        {"short dword", header + section + "\"a\"=dword:123\n"},
-        {"bad hex", header + section + "\"a\"=hex:1g\n"},
-        {"dangling comma", header + section + "\"a\"=hex:12,\n"},
-        {"other root", header + "[HKEY_LOCAL_MACHINE\\Software]\n"},
-        {"empty key part", header + "[HKEY_CURRENT_USER\\A\\\\B]\n"},
-        {"unclosed section", header + "[HKEY_CURRENT_USER\\A\n"},
-        {"invalid UTF-8", header + section + "\"a\"=\"\xC3\x28\"\n"},
-        {"overlong UTF-8", header + section + "\"a\"=\"\xC0\xAF\"\n"},
-        {"NUL byte", header + section + std::string("\"a\"=\"x\0y\"\n", 11)},
-        {"zeroed", std::string(200, '\0')},
-        {"truncated header", "Windows Registry Ed"},
-    };
-    for (const auto& c : damaged) {
-        EXPECT_FALSE(parseRegFile(c.text)) << c.what;
-    }
-}
-
-TEST(RegFileFormat, ImpliedParentsExist) {
-    const auto document = parseRegFile("Windows Registry Editor Version 5.00\n\n"
-                                       "[HKEY_CURRENT_USER\\Software\\Quellworks\\Pellamark]\n");
-    ASSERT_TRUE(document);
-    EXPECT_TRUE(keyExists(*document, "Software"));
-    EXPECT_TRUE(keyExists(*document, "software\\QUELLWORKS"));
-    EXPECT_TRUE(keyExists(*document, "Software\\Quellworks\\Pellamark"));
-    EXPECT_FALSE(keyExists(*document, "Software\\Quell"));
-    EXPECT_FALSE(keyExists(*document, "Software\\Quellworks\\Pellamark\\Sub"));
-}
-
-// Whatever the bytes, parsing ends, and what parses writes back to a stable text.
-TEST(RegFileFormat, SurvivesRandomBytesAndMutations) {
-    std::mt19937 random(20261208);
-    const std::string seed = std::string(kGoodFile) + "\"Bin\"=hex(7):61,00,00\n@=\"x\\\\y\"\n";
-    const std::string alphabet = "[]\\\"=@:,(){}0123456789abcdefhxdwor\n\r \xC3\xA4\xFF";
-    int parsed = 0;
-    for (int round = 0; round < 20000; ++round) {
-        std::string text;
-        if (round % 4 == 0) {
-            text.resize(random() % 200);
-            for (char& c : text) {
-                c = static_cast<char>(random());
-            }
-        } else {
-            text = seed;
-            const int edits = 1 + static_cast<int>(random() % 4);
-            for (int e = 0; e < edits && !text.empty(); ++e) {
-                const std::size_t at = random() % text.size();
-                switch (random() % 3) {
-                case 0:
-                    text[at] = alphabet[random() % alphabet.size()];
-                    break;
-                case 1:
-                    text.erase(at, 1 + random() % 5);
-                    break;
-                default:
-                    text.insert(at, 1, alphabet[random() % alphabet.size()]);
-                }
-            }
-        }
-        const auto document = parseRegFile(text);
-        if (!document) {
-            continue;
-        }
-        ++parsed;
-        const std::string written = serializeRegFile(*document);
-        const auto reread = parseRegFile(written);
-        ASSERT_TRUE(reread) << text;
-        EXPECT_EQ(serializeRegFile(*reread), written) << text;
-    }
-    EXPECT_GT(parsed, 100); // the mutations must also exercise the accepting paths
-}
-
-TEST(RegFileFormat, NamesMatchWithoutRegardToCase) {
-    const struct {
-        const char* a;
-        const char* b;
-        bool same;
-    } cases[] = {
-        {"StartUp", "Startup", true},
-        {"ÄÖÜÀÉÞ", "äöüàéþ", true},
-        {"Ÿ", "ÿ", true},
-        {"ŁĄŒŽ", "łąœž", true},
-        {"ΑΒΓΣΆΏ", "αβγσάώ", true},
-        {"ΣΟΦΟΣ", "σοφος", true},
-        {"ПРИВЕТ ЁЇ", "привет ёї", true},
-        {"×", "÷", false},
-        {"ß", "ss", false},
-        {"a", "b", false},
-        {"Start", "StartUp", false},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(sameName(c.a, c.b), c.same) << c.a << " / " << c.b;
-    }
 }
 
 // ---- the store calls ----
@@ -637,83 +485,6 @@ TEST_F(StoreTest, TwoProcessesWritingAtOnceLoseNothing) {
         names.insert(value.name);
     }
     EXPECT_EQ(names.size(), 2u * kWrites);
-}
-
-// ---- the Run key ----
-
-TEST_F(StoreTest, RunValuesAreAutostartEntries) {
-    const std::vector<std::string> commands = {
-        "/opt/pellamark/Pellamark",
-        "/home/u/My Programs/Pellamark",
-        "/home/u/\"quoted\"/it's/Pellamark",
-        "/home/u/$HOME/100%/Pellamark",
-        "/home/u/back\\slash/tick`/Pellamark",
-        "/home/u/ünïcødé/Ωμέγα/Pellamark",
-        "/home/u/a;b&c|d<e>f*g?h#i(j)~k/Pellamark",
-        "/home/u/%f %%/=x/Pellamark",
-    };
-    const bool validatorPresent = ::access("/usr/bin/desktop-file-validate", X_OK) == 0;
-    auto store = makeStore();
-    RegHandle run = 0;
-    ASSERT_EQ(store.openKey(HKEY_CURRENT_USER_, kRun, run), 0);
-    for (const auto& command : commands) {
-        SCOPED_TRACE(command);
-        ASSERT_EQ(store.setValue(run, "Pellamark", REG_SZ_, sz(command).data(),
-                                 static_cast<std::uint32_t>(command.size() + 1)),
-                  0);
-        const fs::path entry = autostart() / "Pellamark.desktop";
-        ASSERT_TRUE(fs::exists(entry));
-        EXPECT_EQ(fs::status(entry).permissions() & fs::perms::all,
-                  fs::perms::owner_read | fs::perms::owner_write);
-        EXPECT_EQ(get(store, kRun, "pellamark")->second, sz(command));
-        if (validatorPresent) {
-            const std::string cmd = "/usr/bin/desktop-file-validate '" + entry.string() + "' 2>&1";
-            std::string output;
-            FILE* pipe = ::popen(cmd.c_str(), "r");
-            ASSERT_NE(pipe, nullptr);
-            char buffer[512];
-            while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) {
-                output += buffer;
-            }
-            EXPECT_EQ(::pclose(pipe), 0) << output << readFile(entry);
-            EXPECT_EQ(output.find("error"), std::string::npos) << output << readFile(entry);
-        }
-    }
-    EXPECT_EQ(fs::status(autostart()).permissions() & fs::perms::all, fs::perms::owner_all);
-
-    // Another spelling names the same entry and keeps its file.
-    const std::string other = "/usr/bin/other";
-    ASSERT_EQ(store.setValue(run, "PELLAMARK", REG_SZ_, sz(other).data(), 15), 0);
-    EXPECT_EQ(std::distance(fs::directory_iterator(autostart()), fs::directory_iterator()), 1);
-    EXPECT_EQ(store.deleteValue(run, "pellaMARK"), 0);
-    EXPECT_FALSE(fs::exists(autostart() / "Pellamark.desktop"));
-    EXPECT_EQ(store.deleteValue(run, "Pellamark"), regcode::FileNotFound);
-    std::uint32_t type = 0, size = 0;
-    EXPECT_EQ(store.queryValue(run, "Pellamark", type, nullptr, size), regcode::FileNotFound);
-
-    // Nothing but text goes there, and no name may leave the folder.
-    const std::uint8_t dword[4] = {1, 0, 0, 0};
-    EXPECT_EQ(store.setValue(run, "Pellamark", REG_DWORD_, dword, 4), regcode::InvalidParameter);
-    for (const std::string& name :
-         std::vector<std::string>{"", ".", "..", "../evil", "a/b", std::string("a\0b", 3)}) {
-        EXPECT_EQ(store.setValue(run, name, REG_SZ_, sz("/x").data(), 3), regcode::InvalidParameter)
-            << name;
-    }
-    EXPECT_EQ(std::distance(fs::directory_iterator(autostart()), fs::directory_iterator()), 0);
-    EXPECT_FALSE(fs::exists(dir / "cfg" / "evil.desktop"));
-    EXPECT_FALSE(fs::exists(file())); // the Run key never touches the registry file
-    store.closeKey(run);
-}
-
-TEST_F(StoreTest, HiddenAutostartEntriesCountAsDeleted) {
-    fs::create_directories(autostart());
-    writeFile(autostart() / "Off.desktop",
-              "[Desktop Entry]\nType=Application\nName=Off\nExec=/bin/off\nHidden=true\n");
-    writeFile(autostart() / "On.desktop",
-              "[Desktop Entry]\nType=Application\nName=On\nExec=\"/bin/o n\" --flag %%U\n");
-    auto store = makeStore();
-    EXPECT_FALSE(get(store, kRun, "Off"));
-    EXPECT_EQ(get(store, kRun, "on")->second, sz("/bin/o n --flag %U"));
 }
 
 TEST(UserRegistryLocations, FollowTheConfigHome) {

@@ -19,12 +19,7 @@ const std::string kRun = RunKey;
 using pellamark::testing::Bytes;
 using pellamark::testing::getRawValue;
 using pellamark::testing::setRawValue;
-
-Bytes sz(std::string_view text) {
-    Bytes bytes(text.begin(), text.end());
-    bytes.push_back(0);
-    return bytes;
-}
+using pellamark::testing::sz;
 
 Bytes dword(std::uint32_t value) {
     return {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),

@@ -5,12 +5,23 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace pellamark::testing {
 
 using Bytes = std::vector<std::uint8_t>;
+
+// The bytes of a text, and of a text with its terminating NUL as a REG_SZ holds it.
+inline Bytes bytesOf(std::string_view text) {
+    return {text.begin(), text.end()};
+}
+inline Bytes sz(std::string_view text) {
+    Bytes bytes = bytesOf(text);
+    bytes.push_back(0);
+    return bytes;
+}
 
 // Writes a value straight through the store, the way another program might.
 inline std::int32_t setRawValue(RegistryStore& store, const std::string& path,

@@ -1,0 +1,152 @@
+#include "settings/AutostartRunKey.h"
+
+#include "settings/DesktopEntry.h"
+#include "settings/DurableFile.h"
+#include "settings/RegName.h"
+#include "settings/RegistryStore.h"
+
+#include <cerrno>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace pellamark {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::string_view kDesktopSuffix = ".desktop";
+// Anything larger is not an entry this program wrote; it counts as no entry.
+constexpr std::size_t kMaxEntryBytes = 1u << 20;
+
+// Value names of the Run key become file names: nothing that could leave the folder.
+bool isSafeEntryName(std::string_view name) {
+    return !name.empty() && name != "." && name != ".." &&
+           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos &&
+           isStorableValueName(name) && name.size() + kDesktopSuffix.size() <= 255;
+}
+
+} // namespace
+
+bool isRunKey(std::string_view path) {
+    return sameName(path, RunKey);
+}
+
+bool isAboveRunKey(std::string_view path) {
+    if (path.empty()) {
+        return true;
+    }
+    const std::string folded = foldName(path);
+    const std::string run = foldName(RunKey);
+    return run.size() > folded.size() && run.compare(0, folded.size(), folded) == 0 &&
+           run[folded.size()] == '\\';
+}
+
+std::optional<fs::path> AutostartRunKey::findEntry(const std::string& name) const {
+    DIR* dir = ::opendir(m_folder.c_str());
+    if (dir == nullptr) {
+        return std::nullopt;
+    }
+    std::optional<fs::path> match;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string_view file = entry->d_name;
+        if (file.size() <= kDesktopSuffix.size() ||
+            file.substr(file.size() - kDesktopSuffix.size()) != kDesktopSuffix) {
+            continue;
+        }
+        const std::string_view stem = file.substr(0, file.size() - kDesktopSuffix.size());
+        if (stem == name) {
+            match = m_folder / file;
+            break;
+        }
+        if (!match && sameName(stem, name)) {
+            match = m_folder / file;
+        }
+    }
+    ::closedir(dir);
+    return match;
+}
+
+std::int32_t AutostartRunKey::queryValue(const std::string& name, std::uint32_t& type,
+                                         std::uint8_t* data, std::uint32_t& size) const {
+    if (!isSafeEntryName(name)) {
+        return regcode::FileNotFound;
+    }
+    const auto file = findEntry(name);
+    if (!file) {
+        return regcode::FileNotFound;
+    }
+    Fd fd(::open(file->c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) {
+        return errno == ENOENT ? regcode::FileNotFound : codeForErrno(errno, regcode::ReadFault);
+    }
+    std::string text;
+    bool tooLarge = false;
+    if (const int error = readWhole(fd.get(), kMaxEntryBytes, text, tooLarge); error != 0) {
+        return codeForErrno(error, regcode::ReadFault);
+    }
+    const auto command = tooLarge ? std::nullopt : desktopEntryCommand(text);
+    if (!command) {
+        return regcode::FileNotFound;
+    }
+    std::vector<std::uint8_t> bytes(command->begin(), command->end());
+    bytes.push_back(0);
+    return answerQuery(REG_SZ_, bytes.data(), bytes.size(), type, data, size);
+}
+
+std::int32_t AutostartRunKey::setValue(const std::string& name, std::uint32_t type,
+                                       const std::uint8_t* data, std::uint32_t size) {
+    if (type != REG_SZ_ || !isSafeEntryName(name)) {
+        return regcode::InvalidParameter;
+    }
+    std::string_view command(reinterpret_cast<const char*>(data), size);
+    command = command.substr(0, command.find('\0'));
+    if (!isStorableValueName(command)) {
+        return regcode::InvalidParameter;
+    }
+    if (const int error = createFolders(m_folder); error != 0) {
+        return codeForErrno(error);
+    }
+    const auto existing = findEntry(name);
+    // An entry found under another spelling keeps its name.
+    const fs::path target = existing ? *existing : m_folder / (name + std::string(kDesktopSuffix));
+    const std::string stem = target.stem().string();
+
+    fs::path temporary;
+    // Hidden and without the .desktop ending, so no session picks up a half-written entry.
+    if (const int error = writeTemporary(m_folder, ".pellamark-autostart.tmp-",
+                                         desktopEntryText(stem, command), temporary);
+        error != 0) {
+        return codeForErrno(error);
+    }
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.c_str());
+        return codeForErrno(error);
+    }
+    if (const int error = syncFolder(m_folder); error != 0) {
+        return codeForErrno(error);
+    }
+    return regcode::Success;
+}
+
+std::int32_t AutostartRunKey::deleteValue(const std::string& name) {
+    if (!isSafeEntryName(name)) {
+        return regcode::InvalidParameter;
+    }
+    const auto file = findEntry(name);
+    if (!file) {
+        return regcode::FileNotFound;
+    }
+    if (::unlink(file->c_str()) != 0) {
+        return errno == ENOENT ? regcode::FileNotFound : codeForErrno(errno);
+    }
+    if (const int error = syncFolder(m_folder); error != 0) {
+        return codeForErrno(error);
+    }
+    return regcode::Success;
+}
+
+} // namespace pellamark

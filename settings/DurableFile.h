@@ -1,0 +1,56 @@
+#pragma once
+
+// POSIX file writes that a crash cannot tear: the new text goes to a private temporary file that
+// is flushed to the disk and then renamed over the old one, and the folder is flushed after the
+// rename. Writers of one file take an advisory lock beside it. Every call returns 0 or errno.
+
+#include "settings/RegistryStore.h"
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace pellamark {
+
+// Closes a descriptor on every path out of a scope.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return m_fd; }
+    explicit operator bool() const { return m_fd >= 0; }
+    int release() { return std::exchange(m_fd, -1); }
+    void reset();
+
+private:
+    int m_fd;
+};
+
+// Reads a whole file, at most `limit` bytes (one more marks it as too large).
+int readWhole(int fd, std::size_t limit, std::string& bytes, bool& tooLarge);
+
+// Writes `bytes` to a new private temporary file `folder`/`prefix`XXXXXX and flushes it to the
+// disk. On failure nothing is left behind.
+int writeTemporary(const std::filesystem::path& folder, const std::string& prefix,
+                   std::string_view bytes, std::filesystem::path& created);
+
+// Flushes the folder's entries (a rename in it) to the disk.
+int syncFolder(const std::filesystem::path& folder);
+
+// Creates the folder and any missing folders above it as private folders; folders that exist
+// keep their modes.
+int createFolders(const std::filesystem::path& folder);
+
+// Takes the exclusive lock on `fd`, waiting at most `wait` for another holder (ETIMEDOUT).
+int lockExclusive(int fd, std::chrono::milliseconds wait);
+
+// The registry's return code for a failed file operation.
+std::int32_t codeForErrno(int error, std::int32_t otherwise = regcode::WriteFault);
+
+} // namespace pellamark
