@@ -4,9 +4,11 @@
 #include "components/HtmlView.h"
 #include "components/MessageBox.h"
 #include "components/ProgramIcon.h"
+#include "components/QtText.h"
 #include "components/TrayIcon.h"
 #include "dialogs/CoreHosts.h"
 #include "settings/GlobalSettings.h"
+#include "settings/Messages.h"
 #include "settings/RunTimeError.h"
 
 #include <QAction>
@@ -25,19 +27,11 @@
 
 namespace pellamark {
 
-namespace {
-const QString BlankPage = QStringLiteral("about:blank");
-const QString ApplicationTitle = QStringLiteral("Pellamark");
-
-QString helpUnavailableMessage(const QString& path) {
-    return QStringLiteral("Pellamark Help could not be opened. The help file should be at ") +
-           path + QStringLiteral(" and your desktop needs a program that opens web pages.");
-}
-} // namespace
+namespace {} // namespace
 
 frmMain::frmMain(Parts parts, QWidget* parent) : QMainWindow(parent), m_parts(std::move(parts)) {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(ApplicationTitle);
+    setWindowTitle(qtText(ProgramTitle));
     setWindowIcon(programIcon());
     QFont font(QStringLiteral("Verdana"));
     font.setPointSizeF(8.25);
@@ -103,7 +97,7 @@ void frmMain::Form_Load() {
     // The single-instance test has already run in main, before the application object existed.
     try {
         m_parts.tray.AddIcon();
-        m_parts.tray.TipText(ApplicationTitle);
+        m_parts.tray.TipText(qtText(ProgramTitle));
         hide();
         m_parts.view.PageAddress(BlankPage);
         CoreHosts hosts(*this, m_dialogs);
@@ -115,8 +109,7 @@ void frmMain::Form_Load() {
         m_trayrestore->setVisible(false);
     } catch (...) {
         const RunTimeError error = describeException(std::current_exception());
-        m_parts.messageBoxes.MsgBox(
-            QString::fromStdString(loadErrorReport(error.number(), error.description())));
+        m_parts.messageBoxes.MsgBox(qtText(loadErrorReport(error.number(), error.description())));
         unloadMain();
     }
 }
@@ -315,7 +308,8 @@ void frmMain::About() {
 
 void frmMain::Help() {
     if (!m_parts.launcher.openHelp())
-        m_parts.messageBoxes.MsgBox(helpUnavailableMessage(m_parts.launcher.helpFilePath()));
+        m_parts.messageBoxes.MsgBox(
+            qtText(helpUnavailableMessage(m_parts.launcher.helpFilePath().toStdString())));
 }
 
 void frmMain::Exit() {

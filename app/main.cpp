@@ -3,16 +3,18 @@
 #include "app/frmMain.h"
 #include "components/ProgramIcon.h"
 #include "components/QtMessageBoxes.h"
+#include "components/QtText.h"
 #include "components/QtTrayIcon.h"
 #include "components/WebHtmlView.h"
 #include "dialogs/DialogSet.h"
-#include "settings/SingleInstance.h"
 
 #include "net/CheckServer.h"
 #include "settings/BuildConfig.h"
+#include "settings/Messages.h"
 #include "settings/Profile.h"
 #include "settings/Registry.h"
 #include "settings/RegistryStore.h"
+#include "settings/SingleInstance.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -40,7 +42,7 @@ int main(int argc, char* argv[]) {
     prepareWebEngineEnvironment();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Pellamark"));
+    QApplication::setApplicationName(qtText(ProgramTitle));
     QApplication::setWindowIcon(programIcon());
     // The program lives on in the tray with every window hidden.
     QApplication::setQuitOnLastWindowClosed(false);

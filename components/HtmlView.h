@@ -6,13 +6,16 @@ class QWidget;
 
 namespace pellamark {
 
+// The address that shows an empty page.
+inline constexpr QLatin1String BlankPage("about:blank");
+
 // The main window's page view (HTML1). The window only tells it which page to show and how large
 // to be; it reads nothing back.
 class HtmlView {
 public:
     virtual ~HtmlView() = default;
 
-    // Loads the address in place of the previous page; "about:blank" and the empty text show an
+    // Loads the address in place of the previous page; BlankPage and the empty text show an
     // empty page.
     virtual void PageAddress(const QString& address) = 0;
     // Outer size in the main window's pixels; the position stays where the window put it.

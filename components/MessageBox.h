@@ -4,8 +4,8 @@
 
 namespace pellamark {
 
-// Every message box of the program: OK only, no icon, titled "Pellamark". Tests put a recording
-// implementation in its place.
+// Every message box of the program: OK only, no icon, titled with the program's title. Tests put a
+// recording implementation in its place.
 class MessageBoxes {
 public:
     virtual ~MessageBoxes() = default;

@@ -1,13 +1,15 @@
 #include "components/QtMessageBoxes.h"
 
 #include "components/ProgramIcon.h"
+#include "components/QtText.h"
+#include "settings/Messages.h"
 
 #include <QMessageBox>
 
 namespace pellamark {
 
 void QtMessageBoxes::MsgBox(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Pellamark"), text, QMessageBox::Ok);
+    QMessageBox box(QMessageBox::NoIcon, qtText(ProgramTitle), text, QMessageBox::Ok);
     box.setWindowIcon(programIcon());
     box.exec();
 }

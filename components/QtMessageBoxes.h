@@ -4,7 +4,7 @@
 
 namespace pellamark {
 
-// The real message boxes: OK only, no icon, titled "Pellamark", modal until closed.
+// The real message boxes: OK only, no icon, titled with the program's title, modal until closed.
 class QtMessageBoxes : public MessageBoxes {
 public:
     void MsgBox(const QString& text) override;

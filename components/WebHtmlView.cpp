@@ -1,5 +1,8 @@
 #include "components/WebHtmlView.h"
 
+#include "components/QtText.h"
+#include "settings/Messages.h"
+
 #include <QCoreApplication>
 #include <QLabel>
 #include <QPluginLoader>
@@ -10,7 +13,6 @@
 namespace pellamark {
 
 namespace {
-const QString BlankPage = QStringLiteral("about:blank");
 #ifdef Q_OS_WIN
 const QString ModuleSuffix = QStringLiteral(".dll");
 #else
@@ -59,8 +61,8 @@ bool WebHtmlView::startEngine() {
     QPluginLoader loader(m_enginePath);
     m_engine = qobject_cast<WebPageEngine*>(loader.instance());
     if (!m_engine) {
-        m_placeholder->setText(QStringLiteral("The page view could not be started (") +
-                               loader.errorString() + QStringLiteral(")."));
+        m_placeholder->setText(
+            qtText(pageViewUnavailableMessage(loader.errorString().toStdString())));
         return false;
     }
     m_page = m_engine->createPage(this);

@@ -1,8 +1,9 @@
 #include "dialogs/DialogCommon.h"
 
 #include "components/MessageBox.h"
-#include "net/CheckServer.h"
+#include "components/QtText.h"
 #include "settings/GlobalSettings.h"
+#include "settings/Messages.h"
 #include "settings/RunTimeError.h"
 
 #include <QAbstractButton>
@@ -78,8 +79,7 @@ qsizetype visibleLength(const QString& text) {
 void reportFailureAndEnd(DialogHost& host, std::exception_ptr failure) {
     const RunTimeError error = describeException(failure);
     try {
-        host.messageBoxes().MsgBox(
-            QString::fromStdString(dialogErrorReport(error.number(), error.description())));
+        host.messageBoxes().MsgBox(qtText(dialogErrorReport(error.number(), error.description())));
     } catch (...) {
         // The report could not be shown; the program still has to end.
     }

@@ -1,8 +1,9 @@
 #include "dialogs/frmAbout.h"
 
 #include "components/ProgramIcon.h"
-#include "settings/BuildConfig.h"
+#include "components/QtText.h"
 #include "settings/GlobalSettings.h"
+#include "settings/Messages.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -11,11 +12,6 @@
 namespace pellamark {
 
 namespace {
-
-QString applicationTitle() {
-    return QString::fromUtf8(config::ApplicationTitle.data(),
-                             static_cast<qsizetype>(config::ApplicationTitle.size()));
-}
 
 void paintBlack(QLabel& label) {
     QPalette palette = label.palette();
@@ -68,12 +64,11 @@ frmAbout::frmAbout(GlobalSettings& settings, DialogHost& host)
 
 void frmAbout::Form_Load() {
     runReported(host(), [this] {
-        setWindowTitle(QStringLiteral("About ") + applicationTitle());
+        setWindowTitle(qtText(aboutTitle()));
         // Fixed text: the executable's own version record says 1.0.0.0.
-        lblVersion->setText(QStringLiteral("Version 1.00.00"));
-        lblTitle->setText(applicationTitle());
-        lblDescription->setText(
-            QStringLiteral("Pellamark gives you quick access to all of your favorite web sites."));
+        lblVersion->setText(qtText(AboutVersion));
+        lblTitle->setText(qtText(ProgramTitle));
+        lblDescription->setText(qtText(AboutDescription));
         showAndActivate();
         cmdOK->setFocus(Qt::OtherFocusReason);
     });

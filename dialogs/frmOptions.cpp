@@ -1,7 +1,9 @@
 #include "dialogs/frmOptions.h"
 
+#include "components/QtText.h"
 #include "dialogs/CoreHosts.h"
 #include "settings/GlobalSettings.h"
+#include "settings/Messages.h"
 #include "settings/Profile.h"
 
 #include <QCheckBox>
@@ -21,7 +23,7 @@ frmOptions::frmOptions(GlobalSettings& settings, Profile& profile, DialogHost& h
       txtChangeEmailAddress(new QLineEdit(this)), cmdChange(new QPushButton(this)),
       Label1(new QLabel(this)), cmdCancel(new QPushButton(this)), chkStartUp(new QCheckBox(this)) {
     setObjectName(QStringLiteral("frmOptions"));
-    setWindowTitle(QStringLiteral("User Options"));
+    setWindowTitle(qtText(OptionsTitle));
 
     txtChangeEmailAddress->setObjectName(QStringLiteral("txtChangeEmailAddress"));
     placeTwips(*txtChangeEmailAddress, 1718, 345, 4125, 360);

@@ -1,7 +1,9 @@
 #include "dialogs/frmUserInfo.h"
 
 #include "components/MessageBox.h"
+#include "components/QtText.h"
 #include "settings/GlobalSettings.h"
+#include "settings/Messages.h"
 #include "settings/Profile.h"
 
 #include <QLabel>
@@ -24,26 +26,13 @@ bool acceptableAddress(const QString& text) {
 
 } // namespace
 
-QString frmUserInfo::rejectedAddressMessage() {
-    return QStringLiteral("You must enter a email address");
-}
-
-QString frmUserInfo::disclaimerText() {
-    return QStringLiteral(
-        "&Disclaimer: By submitting, you accept our terms and condtions.  The email address is "
-        "used in the registration process to keep track of your favorites and allow you to "
-        "retrieve your favorites if you download a new copy to of the program to another "
-        "machine.  In the event that there are updates available for your software you may "
-        "receive notices about upgrade availability and enhancements.");
-}
-
 frmUserInfo::frmUserInfo(GlobalSettings& settings, Profile& profile, DialogHost& host)
     : ModelessDialog(host, 6225, 2505), m_settings(settings), m_profile(profile),
       txtEmailAddress(new QLineEdit(this)), lblLabels_2(new QLabel(this)),
       lblLabels_3(new QLabel(this)), cmdOK(new QPushButton(this)), cmdTerms(new QPushButton(this)),
       cmdCancel(new QPushButton(this)) {
     setObjectName(QStringLiteral("frmUserInfo"));
-    setWindowTitle(QStringLiteral("User Info - Enter Your Email to Start"));
+    setWindowTitle(qtText(SignUpTitle));
     setFont(designFont(QStringLiteral("Verdana"), 8.25, false));
 
     txtEmailAddress->setObjectName(QStringLiteral("txtEmailAddress"));
@@ -60,7 +49,7 @@ frmUserInfo::frmUserInfo(GlobalSettings& settings, Profile& profile, DialogHost&
     // the focus.
     lblLabels_3->setObjectName(QStringLiteral("lblLabels_3"));
     lblLabels_3->setProperty("index", 3);
-    lblLabels_3->setText(disclaimerText());
+    lblLabels_3->setText(qtText(DisclaimerText));
     lblLabels_3->setWordWrap(true);
     lblLabels_3->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     lblLabels_3->setBuddy(cmdOK);
@@ -108,7 +97,7 @@ void frmUserInfo::cmdOK_Click() {
         txtEmailAddress->setFocus(Qt::OtherFocusReason);
         const QString text = txtEmailAddress->text();
         if (!acceptableAddress(text)) {
-            host().messageBoxes().MsgBox(rejectedAddressMessage());
+            host().messageBoxes().MsgBox(qtText(RejectedAddressMessage));
             txtEmailAddress->setText(QString());
             return;
         }
@@ -124,9 +113,7 @@ void frmUserInfo::cmdOK_Click() {
 void frmUserInfo::cmdTerms_Click() {
     runReported(host(), [this] {
         if (!host().openFileBesideProgram(QStringLiteral("terms.txt"))) {
-            host().messageBoxes().MsgBox(
-                QStringLiteral("The terms and conditions could not be opened. They are in the "
-                               "file terms.txt in the program's folder."));
+            host().messageBoxes().MsgBox(qtText(TermsUnavailableMessage));
         }
     });
 }

@@ -27,9 +27,6 @@ public:
     // Esc presses CANCEL.
     void reject() override;
 
-    static QString rejectedAddressMessage();
-    static QString disclaimerText();
-
 private:
     GlobalSettings& m_settings;
     Profile& m_profile;

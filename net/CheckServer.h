@@ -29,13 +29,4 @@ bool CheckServer(ServerCheckHost& host, const UrlFetcher& fetch = OpenUrl,
 // The probe address on the given service host (the built-in one when empty).
 std::string probeAddress(std::string_view serviceHost = {});
 
-// Message texts, kept in one place.
-std::string unreachableMessage();
-// The main window's load handler and CheckServer's own report.
-std::string loadErrorReport(std::int32_t number, const std::string& description);
-// A failure of the network library during the fetch.
-std::string connectErrorReport(std::int32_t number, const std::string& description);
-// The dialogs' SUBMIT and CHANGE report.
-std::string dialogErrorReport(std::int32_t number, const std::string& description);
-
 } // namespace pellamark

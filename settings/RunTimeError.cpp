@@ -1,5 +1,7 @@
 #include "settings/RunTimeError.h"
 
+#include "settings/Messages.h"
+
 #include <filesystem>
 #include <new>
 #include <system_error>
@@ -18,11 +20,11 @@ RunTimeError describeException(std::exception_ptr error) {
         return RunTimeError(e.code().value() != 0 ? e.code().value() : errnum::Unexpected,
                             e.what());
     } catch (const std::bad_alloc&) {
-        return RunTimeError(errnum::OutOfMemory, "Out of memory");
+        return RunTimeError(errnum::OutOfMemory, std::string(OutOfMemoryDescription));
     } catch (const std::exception& e) {
         return RunTimeError(errnum::Unexpected, e.what());
     } catch (...) {
-        return RunTimeError(errnum::Unexpected, "Unknown failure");
+        return RunTimeError(errnum::Unexpected, std::string(UnknownFailureDescription));
     }
 }
 

@@ -11,6 +11,7 @@
 #include "TestHttpServer.h"
 #include "net/CheckServer.h"
 #include "settings/BuildConfig.h"
+#include "settings/Messages.h"
 #include "settings/RunTimeError.h"
 
 using namespace std::chrono_literals;
@@ -30,24 +31,6 @@ public:
 };
 
 const std::string kSupport(config::SupportAddress);
-
-TEST(CheckServerTexts, AreWordedExactly) {
-    EXPECT_EQ(unreachableMessage(),
-              "The server is unreachable. If you are seeing this message when you start your "
-              "computer, you will have to remove Pellamark from your startup.  This can be done "
-              "by clicking OK, then restarting Pellamark, and then by clicking Options under the "
-              "File menu. If this not the case, please check your internet connection or "
-              "firewall. If you are still have problemss, please contact " +
-                  kSupport + ".");
-    EXPECT_EQ(loadErrorReport(5, "Access denied"),
-              "An error occured.  Please report this to " + kSupport + ": 5\tAccess denied");
-    EXPECT_EQ(connectErrorReport(-2147012889, "Name not resolved"),
-              "An error occured in connecting with our server.  Please report this to " + kSupport +
-                  ": -2147012889\tName not resolved");
-    EXPECT_EQ(dialogErrorReport(91, "Object variable not set"),
-              "An error has occured.  Please contact " + kSupport +
-                  " with this information in your email:91 Object variable not set");
-}
 
 TEST(CheckServerProbe, FetchesTheProbeAddressOnceWithDefaultLimits) {
     RecordingHost host;

@@ -1,0 +1,65 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace pellamark {
+
+// Every text the program shows in a title or a message, worded exactly as the program always has
+// (typos included) and written only here. The captions of controls and menu items stay with the
+// controls they label.
+
+// The program's title: the main window, every message box, the tray tip and the about box.
+inline constexpr std::string_view ProgramTitle = "Pellamark";
+
+// ---- the start-up check and the error reports ----
+
+// The service did not answer the probe.
+std::string unreachableMessage();
+// The main window's load handler and CheckServer's own report.
+std::string loadErrorReport(std::int32_t number, const std::string& description);
+// A failure of the network library during the fetch.
+std::string connectErrorReport(std::int32_t number, const std::string& description);
+// The dialogs' SUBMIT and CHANGE report.
+std::string dialogErrorReport(std::int32_t number, const std::string& description);
+
+// The description in a report of a failure that brings none of its own.
+inline constexpr std::string_view OutOfMemoryDescription = "Out of memory";
+inline constexpr std::string_view UnknownFailureDescription = "Unknown failure";
+
+// ---- the main window ----
+
+// The help viewer could not be started on the help file at that path.
+std::string helpUnavailableMessage(std::string_view helpFilePath);
+// Shown in place of the page when the page view's engine cannot be loaded, with the reason.
+std::string pageViewUnavailableMessage(std::string_view reason);
+
+// ---- the sign-up dialog ----
+
+inline constexpr std::string_view SignUpTitle = "User Info - Enter Your Email to Start";
+// The label below the buttons; "&D" makes Alt+D its access key.
+inline constexpr std::string_view DisclaimerText =
+    "&Disclaimer: By submitting, you accept our terms and condtions.  The email address is used "
+    "in the registration process to keep track of your favorites and allow you to retrieve your "
+    "favorites if you download a new copy to of the program to another machine.  In the event "
+    "that there are updates available for your software you may receive notices about upgrade "
+    "availability and enhancements.";
+inline constexpr std::string_view RejectedAddressMessage = "You must enter a email address";
+inline constexpr std::string_view TermsUnavailableMessage =
+    "The terms and conditions could not be opened. They are in the file terms.txt in the "
+    "program's folder.";
+
+// ---- the options dialog ----
+
+inline constexpr std::string_view OptionsTitle = "User Options";
+
+// ---- the about dialog ----
+
+// "About " and the program's title.
+std::string aboutTitle();
+inline constexpr std::string_view AboutVersion = "Version 1.00.00";
+inline constexpr std::string_view AboutDescription =
+    "Pellamark gives you quick access to all of your favorite web sites.";
+
+} // namespace pellamark
