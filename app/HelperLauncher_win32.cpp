@@ -1,5 +1,5 @@
 // Windows: the help viewer and the text editor are started from a command line, with a normal,
-// activated window, exactly as the program always has. Not built on Linux.
+// activated window, exactly as the program always has.
 #include "app/HelperLauncher.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
 // Windows: the web engine's sandbox needs nothing special, and the end of the session arrives
-// as the application's commitDataRequest. Not built on Linux.
+// as the application's commitDataRequest.
 #include "app/ProcessEnvironment.h"
 
 namespace pellamark {

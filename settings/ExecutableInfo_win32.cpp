@@ -1,4 +1,4 @@
-#include "settings/Profile.h"
+#include "settings/ExecutableInfo.h"
 
 #include <string>
 #include <windows.h>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "settings/ExecutableInfo.h"
 #include "settings/GlobalSettings.h"
 #include "settings/Registry.h"
 
@@ -21,16 +22,6 @@ public:
     // Loads the sign-up dialog (it shows itself).
     virtual void LoadSignUpDialog() = 0;
 };
-
-// The running executable as the start-with-Windows entry names it.
-struct ExecutableInfo {
-    std::string fileNameWithoutExtension; // "pellamark"
-    std::string fullPath;                 // as the platform reports it
-    std::string folder;                   // the folder the executable runs from
-};
-
-// Reads the running executable's name and path from the platform.
-ExecutableInfo currentExecutable();
 
 inline constexpr const char* ProfileParentKey = "Software\\Quellworks";
 inline constexpr const char* ProfileKey = "Software\\Quellworks\\Pellamark";

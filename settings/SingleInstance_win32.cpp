@@ -1,4 +1,4 @@
-// Windows: a named mutex in the user's session. Not built on Linux.
+// Windows: a named mutex in the user's session.
 #include "settings/SingleInstance.h"
 
 #include <windows.h>
