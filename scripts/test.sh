@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is needed, checks formatting, builds everything (warnings are errors), cross-builds
-# the core library for 32-bit Windows, then runs every test.
+# Installs what is needed, checks formatting and the include layers, builds everything (warnings
+# are errors), cross-builds the core library for 32-bit Windows, then runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -12,6 +12,9 @@ if [ -n "$files" ]; then
     # shellcheck disable=SC2086
     clang-format --dry-run --Werror $files
 fi
+
+echo "== include layers"
+python3 scripts/check-includes.py
 
 echo "== build (Linux)"
 cmake --preset ci
