@@ -4,26 +4,30 @@
 
 #include <QUrl>
 
+#include <filesystem>
 #include <functional>
 
 namespace pellamark {
 
-// Linux: files beside the program go to the desktop's default handler for their type
-// (QDesktopServices, which starts xdg-open directly, without a shell).
+// Linux: the program's files go to the desktop's default handler for their type
+// (QDesktopServices, which starts xdg-open directly, without a shell). They are looked for beside
+// the program, then in the installed data folder.
 class DesktopLauncher : public HelperLauncher {
 public:
     using UrlOpener = std::function<bool(const QUrl&)>;
 
     static constexpr const char* HelpFileName = "pellamark.html";
 
-    explicit DesktopLauncher(QString programFolder, UrlOpener opener = {});
+    explicit DesktopLauncher(const QString& programFolder, UrlOpener opener = {});
 
     bool openHelp() override;
-    bool openFileBesideProgram(const QString& fileName) override;
+    bool openProgramFile(const QString& fileName) override;
     QString helpFilePath() const override;
 
 private:
-    QString m_folder;
+    QString pathOf(const QString& fileName) const;
+
+    std::filesystem::path m_folder;
     UrlOpener m_open;
 };
 

@@ -7,14 +7,15 @@
 namespace pellamark {
 
 // Starts the helper programs the program hands its files to: the help viewer and the editor for
-// files that ship beside the program. Never through a shell.
+// the files that ship with the program. Never through a shell.
 class HelperLauncher {
 public:
     virtual ~HelperLauncher() = default;
     // The Help command; false when the viewer could not be started on the help file.
     virtual bool openHelp() = 0;
-    // Opens <program folder>/<fileName>; false when that could not be started.
-    virtual bool openFileBesideProgram(const QString& fileName) = 0;
+    // Opens a file that ships with the program (see settings/ProgramFiles.h); false when that
+    // could not be started.
+    virtual bool openProgramFile(const QString& fileName) = 0;
     // Where the help file is expected, for the message shown when it cannot be opened.
     virtual QString helpFilePath() const = 0;
 };

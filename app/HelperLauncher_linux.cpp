@@ -1,23 +1,30 @@
 #include "app/DesktopLauncher.h"
 
+#include "settings/ProgramFiles.h"
+
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
 
 namespace pellamark {
 
-DesktopLauncher::DesktopLauncher(QString programFolder, UrlOpener opener)
-    : m_folder(std::move(programFolder)), m_open(std::move(opener)) {
+DesktopLauncher::DesktopLauncher(const QString& programFolder, UrlOpener opener)
+    : m_folder(programFolder.toStdString()), m_open(std::move(opener)) {
     if (!m_open)
         m_open = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
 }
 
 bool DesktopLauncher::openHelp() {
-    return openFileBesideProgram(QString::fromLatin1(HelpFileName));
+    return openProgramFile(QString::fromLatin1(HelpFileName));
 }
 
-bool DesktopLauncher::openFileBesideProgram(const QString& fileName) {
-    const QString path = QDir(m_folder).filePath(fileName);
+QString DesktopLauncher::pathOf(const QString& fileName) const {
+    return QString::fromStdString(
+        findProgramFile(m_folder, ProgramFile::Data, fileName.toStdString()).string());
+}
+
+bool DesktopLauncher::openProgramFile(const QString& fileName) {
+    const QString path = pathOf(fileName);
     // The desktop handler would only report a missing file in a window of its own, if at all.
     if (!QFileInfo(path).isFile())
         return false;
@@ -25,7 +32,7 @@ bool DesktopLauncher::openFileBesideProgram(const QString& fileName) {
 }
 
 QString DesktopLauncher::helpFilePath() const {
-    return QDir::toNativeSeparators(QDir(m_folder).filePath(QString::fromLatin1(HelpFileName)));
+    return QDir::toNativeSeparators(pathOf(QString::fromLatin1(HelpFileName)));
 }
 
 std::unique_ptr<HelperLauncher> makeHelperLauncher(const QString& programFolder) {

@@ -24,7 +24,7 @@ public:
         return runCommandLine(QStringLiteral("hh.exe ") + m_folder +
                               QStringLiteral("\\pellamark.chm"));
     }
-    bool openFileBesideProgram(const QString& fileName) override {
+    bool openProgramFile(const QString& fileName) override {
         return runCommandLine(QStringLiteral("notepad.exe ") + m_folder + QLatin1Char('\\') +
                               fileName);
     }

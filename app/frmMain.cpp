@@ -360,8 +360,8 @@ MessageBoxes& frmMain::messageBoxes() {
     return m_parts.messageBoxes;
 }
 
-bool frmMain::openFileBesideProgram(const QString& fileName) {
-    return m_parts.launcher.openFileBesideProgram(fileName);
+bool frmMain::openProgramFile(const QString& fileName) {
+    return m_parts.launcher.openProgramFile(fileName);
 }
 
 } // namespace pellamark

@@ -88,7 +88,7 @@ public:
     void setTrayRestoreEnabled(bool enabled) override;
     void setTrayOptionsEnabled(bool enabled) override;
     MessageBoxes& messageBoxes() override;
-    bool openFileBesideProgram(const QString& fileName) override;
+    bool openProgramFile(const QString& fileName) override;
 
 protected:
     void closeEvent(QCloseEvent* event) override;

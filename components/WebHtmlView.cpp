@@ -2,6 +2,7 @@
 
 #include "components/QtText.h"
 #include "settings/Messages.h"
+#include "settings/ProgramFiles.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -32,8 +33,11 @@ bool isBlankAddress(const QString& address) {
 }
 
 QString WebHtmlView::defaultEnginePath() {
-    return QCoreApplication::applicationDirPath() + QStringLiteral("/pellamark-webengine") +
-           ModuleSuffix;
+    const QString file = QStringLiteral("pellamark-webengine") + ModuleSuffix;
+    return QString::fromStdString(
+        findProgramFile(QCoreApplication::applicationDirPath().toStdString(), ProgramFile::Module,
+                        file.toStdString())
+            .string());
 }
 
 WebHtmlView::WebHtmlView(QString enginePath, QWidget* parent)

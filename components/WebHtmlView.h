@@ -17,7 +17,7 @@ namespace pellamark {
 class WebHtmlView : public QWidget, public HtmlView {
     Q_OBJECT
 public:
-    // `enginePath` is the engine module's file; by default the one beside the program.
+    // `enginePath` is the engine module's file; by default the one that ships with the program.
     explicit WebHtmlView(QString enginePath = defaultEnginePath(), QWidget* parent = nullptr);
     ~WebHtmlView() override;
 

@@ -30,9 +30,9 @@ public:
 
     virtual MessageBoxes& messageBoxes() = 0;
 
-    // Opens a file that ships beside the program with the desktop's default handler (Linux), or
-    // runs the given Windows command line; false when that could not be started.
-    virtual bool openFileBesideProgram(const QString& fileName) = 0;
+    // Opens a file that ships with the program with the desktop's default handler (Linux), or the
+    // editor (Windows); false when that could not be started.
+    virtual bool openProgramFile(const QString& fileName) = 0;
 };
 
 // Loads the dialogs; loading one that is already open does nothing.

@@ -112,7 +112,7 @@ void frmUserInfo::cmdOK_Click() {
 
 void frmUserInfo::cmdTerms_Click() {
     runReported(host(), [this] {
-        if (!host().openFileBesideProgram(QStringLiteral("terms.txt"))) {
+        if (!host().openProgramFile(QStringLiteral("terms.txt"))) {
             host().messageBoxes().MsgBox(qtText(TermsUnavailableMessage));
         }
     });

@@ -32,7 +32,7 @@ TEST(DesktopLauncherTest, OpensOnlyFilesThatExistBesideTheProgram) {
     pellamark::testing::writeFile(folder / "pellamark.html", "<p>help</p>");
     pellamark::testing::writeFile(folder / "terms.txt", "terms");
     EXPECT_TRUE(launcher.openHelp());
-    EXPECT_TRUE(launcher.openFileBesideProgram(QStringLiteral("terms.txt")));
+    EXPECT_TRUE(launcher.openProgramFile(QStringLiteral("terms.txt")));
     EXPECT_EQ(opened,
               (QList<QUrl>{
                   QUrl::fromLocalFile(QString::fromStdString((folder / "pellamark.html").string())),

@@ -67,7 +67,7 @@ public:
     void setTrayRestoreEnabled(bool on) override { log.push_back(flag("restore enabled", on)); }
     void setTrayOptionsEnabled(bool on) override { log.push_back(flag("options enabled", on)); }
     MessageBoxes& messageBoxes() override { return boxes; }
-    bool openFileBesideProgram(const QString& fileName) override {
+    bool openProgramFile(const QString& fileName) override {
         log.push_back(QStringLiteral("open ") + fileName);
         return openSucceeds;
     }

@@ -69,7 +69,7 @@ struct RecordingBoxes : MessageBoxes {
 struct FakeLauncher : HelperLauncher {
     explicit FakeLauncher(QStringList& journal) : journal(journal) {}
     bool openHelp() override { return journal << QStringLiteral("openHelp"), helpWorks; }
-    bool openFileBesideProgram(const QString& name) override {
+    bool openProgramFile(const QString& name) override {
         return journal << QStringLiteral("open ") + name, true;
     }
     QString helpFilePath() const override { return QStringLiteral("/opt/pm/pellamark.html"); }
@@ -537,7 +537,7 @@ TEST_F(MainWindowTest, DialogsBringTheWindowBackThroughTheHost) {
     settle();
     EXPECT_FALSE(window->isMinimized());
     EXPECT_EQ(journal.filter(QStringLiteral("page")).size(), 2);
-    EXPECT_TRUE(host.openFileBesideProgram(QStringLiteral("terms.txt")));
+    EXPECT_TRUE(host.openProgramFile(QStringLiteral("terms.txt")));
     EXPECT_EQ(journal.last(), QStringLiteral("open terms.txt"));
 }
 

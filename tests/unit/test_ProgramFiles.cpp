@@ -1,0 +1,57 @@
+#include "TempDir.h"
+#include "settings/BuildConfig.h"
+#include "settings/ProgramFiles.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+using namespace pellamark;
+using pellamark::testing::TempDir;
+using pellamark::testing::writeFile;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A program in <prefix>/bin, with the files it ships beside it (the build tree), in the installed
+// layout below the same prefix, in both, or nowhere.
+TEST(ProgramFiles, BesideTheProgramFirstThenTheInstalledLayout) {
+    struct Case {
+        const char* name;
+        ProgramFile kind;
+        bool beside;
+        bool installed;
+    };
+    const Case cases[] = {
+        {"data beside", ProgramFile::Data, true, false},
+        {"data installed", ProgramFile::Data, false, true},
+        {"data in both", ProgramFile::Data, true, true},
+        {"data nowhere", ProgramFile::Data, false, false},
+        {"module beside", ProgramFile::Module, true, false},
+        {"module installed", ProgramFile::Module, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir prefix;
+        const fs::path program = prefix / "bin";
+        fs::create_directories(program);
+        const std::string_view folder = c.kind == ProgramFile::Data ? config::InstalledDataFolder
+                                                                    : config::InstalledModuleFolder;
+        const fs::path installed = (program / std::string(folder) / "file.x").lexically_normal();
+        // The installed folder lies below the prefix, never beside the program.
+        EXPECT_EQ(installed.string().rfind(prefix.path().string(), 0), 0u);
+        EXPECT_NE(installed.parent_path(), program);
+        if (c.beside) {
+            writeFile(program / "file.x", "beside");
+        }
+        if (c.installed) {
+            fs::create_directories(installed.parent_path());
+            writeFile(installed, "installed");
+        }
+        EXPECT_EQ(findProgramFile(program, c.kind, "file.x"),
+                  c.beside ? program / "file.x" : installed);
+    }
+}
+
+} // namespace
