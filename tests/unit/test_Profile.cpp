@@ -1,6 +1,5 @@
 #include "RawValues.h"
-#include "TempDir.h"
-#include "settings/FileRegistryStore.h"
+#include "ScratchRegistry.h"
 #include "settings/Profile.h"
 
 #include <gmock/gmock.h>
@@ -12,7 +11,6 @@
 #include <vector>
 
 using namespace pellamark;
-using pellamark::testing::TempDir;
 
 namespace {
 
@@ -34,23 +32,20 @@ struct Raw {
 class ProfileTest : public ::testing::Test {
 protected:
     ProfileTest()
-        : store(dir / "config/pellamark/user.reg", dir / "config/autostart"), registry(store),
+        : registry(scratch.store()),
           profile(registry, settings,
                   {"pellamark", "/opt/Pella Mark/bin/pellamark", "/opt/Pella Mark/bin"}, Host) {
         profile.setUserIdGenerator([] { return std::string("abcde0123456789"); });
     }
 
     Raw raw(const std::string& key, const std::string& name) {
-        auto value = pellamark::testing::getRawValue(store, key, name);
+        auto value = pellamark::testing::getRawValue(scratch.store(), key, name);
         return value ? Raw{value->first, std::move(value->second)} : Raw{};
     }
 
-    std::filesystem::path autostartEntry() const {
-        return dir.path() / "config/autostart/pellamark.desktop";
-    }
+    bool startsAtLogon() const { return scratch.startsAtLogon("pellamark"); }
 
-    TempDir dir;
-    FileRegistryStore store;
+    pellamark::testing::ScratchRegistry scratch;
     Registry registry;
     GlobalSettings settings;
     Profile profile;
@@ -76,7 +71,7 @@ TEST_F(ProfileTest, CreateProfileWritesTheWholeProfileAndTheAutostartEntry) {
     }
     EXPECT_TRUE(registry.RegKeyExists(HKEY_CURRENT_USER_, ProfileParentKey));
 
-    ASSERT_TRUE(std::filesystem::exists(autostartEntry()));
+    ASSERT_TRUE(startsAtLogon());
     EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, RunKey, "pellamark"),
               RegValue(std::string("/opt/Pella Mark/bin/pellamark")));
 
@@ -91,7 +86,7 @@ TEST_F(ProfileTest, CreateProfileWritesTheWholeProfileAndTheAutostartEntry) {
 TEST_F(ProfileTest, LoadProfileWithoutAKeyOpensSignUpAndWritesNothing) {
     profile.LoadProfile(host);
     EXPECT_THAT(host.calls, ::testing::ElementsAre("signup"));
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "config"));
+    EXPECT_EQ(scratch.snapshot(), "");
 }
 
 TEST_F(ProfileTest, LoadProfileWithAnEmptyKeyShowsThePageWithEmptyFields) {
@@ -165,7 +160,7 @@ TEST_P(SaveOptionsTable, StoresAddressAndChoiceThenReloadsThePage) {
     profile.CreateProfile();
     if (!c.entryBefore) {
         registry.DeleteRegValue(HKEY_CURRENT_USER_, RunKey, "pellamark");
-        ASSERT_FALSE(std::filesystem::exists(autostartEntry()));
+        ASSERT_FALSE(startsAtLogon());
     }
 
     settings.NewEmailAddress = c.newAddress;
@@ -175,7 +170,7 @@ TEST_P(SaveOptionsTable, StoresAddressAndChoiceThenReloadsThePage) {
     EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKey, "EmailAddress"),
               c.expectedEmail);
     EXPECT_EQ(raw(ProfileKey, "EmailAddress").type, c.expectedEmailType);
-    EXPECT_EQ(std::filesystem::exists(autostartEntry()), c.entryAfter);
+    EXPECT_EQ(startsAtLogon(), c.entryAfter);
     EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKey, "Startup"),
               RegValue(c.expectedStartup));
     EXPECT_EQ(settings.ProfileEmailAddress, c.expectedEmail);

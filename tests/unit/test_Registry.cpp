@@ -1,15 +1,11 @@
 #include "RawValues.h"
-#include "TempDir.h"
-#include "settings/FileRegistryStore.h"
+#include "ScratchRegistry.h"
 #include "settings/Profile.h"
 #include "settings/Registry.h"
 
 #include <gtest/gtest.h>
 
 using namespace pellamark;
-using pellamark::testing::readFile;
-using pellamark::testing::TempDir;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -28,8 +24,6 @@ Bytes dword(std::uint32_t value) {
 
 class RegistryTest : public ::testing::Test {
 protected:
-    fs::path file() const { return dir / "pellamark" / "user.reg"; }
-
     // The value as stored, bypassing the routines under test.
     std::optional<std::pair<std::uint32_t, Bytes>> stored(const std::string& path,
                                                           const std::string& name) {
@@ -42,8 +36,8 @@ protected:
         ASSERT_EQ(setRawValue(store, path, name, type, data), 0);
     }
 
-    TempDir dir;
-    FileRegistryStore store{file(), dir / "autostart"};
+    pellamark::testing::ScratchRegistry scratch;
+    RegistryStore& store = scratch.store();
     Registry registry{store};
 };
 
@@ -115,7 +109,7 @@ TEST_F(RegistryTest, KeysAndLastRegResult) {
 
     // Deleting under a missing key creates nothing.
     registry.DeleteRegValue(HKEY_CURRENT_USER_, kProfile, "UserId");
-    EXPECT_FALSE(fs::exists(file()));
+    EXPECT_EQ(scratch.snapshot(), "");
     EXPECT_FALSE(registry.RegKeyExists(HKEY_CURRENT_USER_, kProfile));
 
     // Writing a value creates the key with every key above it.
@@ -126,15 +120,15 @@ TEST_F(RegistryTest, KeysAndLastRegResult) {
         EXPECT_TRUE(registry.RegKeyExists(HKEY_CURRENT_USER_, path)) << path;
         EXPECT_EQ(registry.LastRegResult(), 0);
     }
-    EXPECT_NE(readFile(file()).find("[HKEY_CURRENT_USER\\Software\\Quellworks]\n"),
+    EXPECT_NE(scratch.snapshot().find("[HKEY_CURRENT_USER\\Software\\Quellworks]\n"),
               std::string::npos);
 
-    const std::string before = readFile(file());
+    const std::string before = scratch.snapshot();
     registry.DeleteRegValue(HKEY_CURRENT_USER_, "Software\\Quellworks\\Other", "UserId");
     EXPECT_EQ(registry.LastRegResult(), regcode::InvalidHandle);
     registry.DeleteRegValue(HKEY_CURRENT_USER_, kProfile, "NoSuchValue");
     EXPECT_EQ(registry.LastRegResult(), 0);
-    EXPECT_EQ(readFile(file()), before);
+    EXPECT_EQ(scratch.snapshot(), before);
 
     registry.CreateRegKey(HKEY_CURRENT_USER_, "Software\\Quellworks\\Empty");
     EXPECT_EQ(registry.LastRegResult(), 0);

@@ -2,19 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdlib>
-#include <cstring>
-#include <system_error>
-
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace pellamark::testing {
+
+using namespace platform;
 
 namespace {
 
@@ -97,37 +89,19 @@ HttpResponse HttpResponse::redirect(std::string location, int status) {
 }
 
 TestHttpServer::TestHttpServer() {
-    int wake[2];
-    if (::pipe2(wake, O_CLOEXEC) != 0) {
-        throw std::system_error(errno, std::generic_category(), "pipe2");
+    m_wake = makeWakeSocket();
+    try {
+        m_listener = listenOnLoopback(m_port);
+    } catch (...) {
+        closeSocket(m_wake);
+        throw;
     }
-    m_wakeRead = wake[0];
-    m_wakeWrite = wake[1];
-
-    m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (m_listener < 0) {
-        throw std::system_error(errno, std::generic_category(), "socket");
-    }
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;
-    socklen_t length = sizeof address;
-    if (::bind(m_listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(m_listener, 16) != 0 ||
-        ::getsockname(m_listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        int error = errno;
-        ::close(m_listener);
-        throw std::system_error(error, std::generic_category(), "bind/listen");
-    }
-    m_port = ntohs(address.sin_port);
     m_acceptor = std::thread([this] { acceptLoop(); });
 }
 
 TestHttpServer::~TestHttpServer() {
     stop();
-    ::close(m_wakeRead);
-    ::close(m_wakeWrite);
+    closeSocket(m_wake);
 }
 
 void TestHttpServer::setHandler(Handler handler) {
@@ -162,17 +136,16 @@ void TestHttpServer::stop() {
     if (m_stopping.exchange(true)) {
         return;
     }
-    char byte = 1;
-    [[maybe_unused]] ssize_t ignored = ::write(m_wakeWrite, &byte, 1);
+    wake(m_wake);
     if (m_acceptor.joinable()) {
         m_acceptor.join();
     }
-    ::close(m_listener);
+    closeSocket(m_listener);
     std::vector<std::thread> workers;
     {
         std::lock_guard lock(m_mutex);
-        for (int connection : m_connections) {
-            ::shutdown(connection, SHUT_RDWR);
+        for (const Socket connection : m_connections) {
+            shutdownBoth(connection);
         }
         workers.swap(m_workers);
     }
@@ -181,22 +154,17 @@ void TestHttpServer::stop() {
     }
 }
 
-bool TestHttpServer::waitFor(int fd, short events, int timeoutMs) const {
-    pollfd fds[2] = {{fd, events, 0}, {m_wakeRead, POLLIN, 0}};
-    int ready = ::poll(fds, 2, timeoutMs);
-    if (ready <= 0 || fds[1].revents != 0) {
-        return false;
-    }
-    return fds[0].revents != 0;
+bool TestHttpServer::waitFor(Socket socket, bool forWriting, int timeoutMs) const {
+    return platform::waitFor(socket, forWriting, m_wake, timeoutMs) == Wait::Ready;
 }
 
 void TestHttpServer::acceptLoop() {
     while (!m_stopping) {
-        if (!waitFor(m_listener, POLLIN, -1)) {
+        if (!waitFor(m_listener, false, -1)) {
             return;
         }
-        int connection = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0) {
+        const Socket connection = acceptConnection(m_listener);
+        if (connection == NoSocket) {
             continue;
         }
         std::lock_guard lock(m_mutex);
@@ -206,13 +174,13 @@ void TestHttpServer::acceptLoop() {
     }
 }
 
-void TestHttpServer::serve(int connection) {
+void TestHttpServer::serve(Socket connection) {
     auto sendAll = [&](std::string_view data) {
         while (!data.empty()) {
-            if (!waitFor(connection, POLLOUT, kRequestWaitMs)) {
+            if (!waitFor(connection, true, kRequestWaitMs)) {
                 return false;
             }
-            ssize_t sent = ::send(connection, data.data(), data.size(), MSG_NOSIGNAL);
+            const long sent = sendSome(connection, data.data(), data.size());
             if (sent <= 0) {
                 return false;
             }
@@ -225,8 +193,8 @@ void TestHttpServer::serve(int connection) {
     char buffer[4096];
     bool complete = false;
     while (!complete && head.size() < kMaxRequestHeadBytes &&
-           waitFor(connection, POLLIN, kRequestWaitMs)) {
-        ssize_t received = ::recv(connection, buffer, sizeof buffer, 0);
+           waitFor(connection, false, kRequestWaitMs)) {
+        const long received = receiveSome(connection, buffer, sizeof buffer);
         if (received <= 0) {
             break;
         }
@@ -263,16 +231,16 @@ void TestHttpServer::serve(int connection) {
             out += response.body;
         }
         sendAll(out);
-        ::shutdown(connection, SHUT_WR);
+        shutdownSending(connection);
         // Let the client read everything before the socket goes away.
-        while (waitFor(connection, POLLIN, kRequestWaitMs) &&
-               ::recv(connection, buffer, sizeof buffer, 0) > 0) {
+        while (waitFor(connection, false, kRequestWaitMs) &&
+               receiveSome(connection, buffer, sizeof buffer) > 0) {
         }
         break;
     }
     case Mode::NeverAnswer:
-        while (waitFor(connection, POLLIN, -1) &&
-               ::recv(connection, buffer, sizeof buffer, 0) > 0) {
+        while (waitFor(connection, false, -1) &&
+               receiveSome(connection, buffer, sizeof buffer) > 0) {
         }
         break;
     case Mode::EndlessBody: {
@@ -294,7 +262,7 @@ void TestHttpServer::serve(int connection) {
 
     std::lock_guard lock(m_mutex);
     m_connections.erase(std::find(m_connections.begin(), m_connections.end(), connection));
-    ::close(connection);
+    closeSocket(connection);
 }
 
 namespace {
@@ -307,16 +275,16 @@ ScopedNoProxy::ScopedNoProxy() {
         if (const char* value = std::getenv(name)) {
             m_saved.emplace_back(name, value);
         }
-        ::unsetenv(name);
+        setEnvironment(name, nullptr);
     }
 }
 
 ScopedNoProxy::~ScopedNoProxy() {
     for (const char* name : kProxyVariables) {
-        ::unsetenv(name);
+        setEnvironment(name, nullptr);
     }
     for (const auto& [name, value] : m_saved) {
-        ::setenv(name.c_str(), value.c_str(), 1);
+        setEnvironment(name.c_str(), value.c_str());
     }
 }
 

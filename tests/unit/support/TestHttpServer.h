@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -8,6 +9,8 @@
 #include <thread>
 #include <utility>
 #include <vector>
+
+#include "TestPlatform.h"
 
 namespace pellamark::testing {
 
@@ -72,12 +75,11 @@ public:
 
 private:
     void acceptLoop();
-    void serve(int connection);
-    bool waitFor(int fd, short events, int timeoutMs) const;
+    void serve(platform::Socket connection);
+    bool waitFor(platform::Socket socket, bool forWriting, int timeoutMs) const;
 
-    int m_listener = -1;
-    int m_wakeRead = -1; // readable once stop() has been called
-    int m_wakeWrite = -1;
+    platform::Socket m_listener = platform::NoSocket;
+    platform::Socket m_wake = platform::NoSocket; // readable once stop() has been called
     unsigned short m_port = 0;
     std::atomic<bool> m_stopping{false};
 
@@ -86,7 +88,7 @@ private:
     Mode m_mode = Mode::Answer;
     std::vector<HttpRequest> m_requests;
     int m_connectionsAccepted = 0;
-    std::vector<int> m_connections;
+    std::vector<platform::Socket> m_connections;
     std::vector<std::thread> m_workers;
     std::thread m_acceptor;
 };
@@ -102,6 +104,28 @@ public:
 
 private:
     std::vector<std::pair<std::string, std::string>> m_saved;
+};
+
+// Sends the web requests of this process through a proxy at `hostAndPort` for its lifetime, set
+// the way a user sets it: the http_proxy variable on Linux, the per-user Internet settings on
+// Windows (which every program of that user reads, so tests that fetch must not run meanwhile).
+// The earlier settings come back afterwards.
+class ScopedSystemProxy {
+public:
+    explicit ScopedSystemProxy(const std::string& hostAndPort);
+    ~ScopedSystemProxy();
+    ScopedSystemProxy(const ScopedSystemProxy&) = delete;
+    ScopedSystemProxy& operator=(const ScopedSystemProxy&) = delete;
+
+    struct Saved {
+        std::string name;
+        bool existed = false;
+        std::uint32_t type = 0;
+        std::vector<std::uint8_t> data;
+    };
+
+private:
+    std::vector<Saved> m_saved;
 };
 
 } // namespace pellamark::testing
