@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -177,6 +176,11 @@ class OpenUrlBrokenServerTest : public OpenUrlTest,
 
 // Each ends with the empty text, is not the library's own failure, and does not hang.
 TEST_P(OpenUrlBrokenServerTest, YieldsTheEmptyTextPromptly) {
+    if (GetParam().mode == TestHttpServer::Mode::NeverAnswer &&
+        pellamark::testing::platform::runningUnderWine()) {
+        GTEST_SKIP() << "Wine's WinINet leaves out the receive time-out the session handle hands "
+                        "down to its requests, so this fetch would wait for ever";
+    }
     if (GetParam().mode) {
         server.setMode(*GetParam().mode);
     } else {
@@ -245,17 +249,22 @@ TEST_F(OpenUrlTest, EndlessBodyStopsAtTheCap) {
     EXPECT_EQ(text.substr(0, 27), "abcdefghijklmnopqrstuvwxyza");
 }
 
-TEST_F(OpenUrlTest, GoesThroughTheProxyNamedInTheEnvironment) {
+TEST_F(OpenUrlTest, GoesThroughTheProxyTheSystemNames) {
     TestHttpServer proxy;
     proxy.setHandler([](const HttpRequest&) { return HttpResponse::text("via proxy"); });
-    ::setenv("http_proxy", proxy.url("").c_str(), 1);
+    pellamark::testing::ScopedSystemProxy systemProxy(proxy.hostAndPort());
 
     EXPECT_EQ(OpenUrl("http://pellamark-probe.invalid/app/apphtml.html", quickOptions()),
               "via proxy");
 
     const auto requests = proxy.requests();
     ASSERT_EQ(requests.size(), 1u);
-    EXPECT_EQ(requests[0].target, "http://pellamark-probe.invalid/app/apphtml.html");
+    // Wine's WinINet names the default port in the address; both forms are the same address.
+    std::string target = requests[0].target;
+    if (const auto port = target.find(":80/"); port != std::string::npos) {
+        target.erase(port, 3);
+    }
+    EXPECT_EQ(target, "http://pellamark-probe.invalid/app/apphtml.html");
     EXPECT_EQ(requests[0].header("User-Agent"), "VB OpenUrl");
     EXPECT_EQ(requests[0].header("Cache-Control"), "no-cache");
     EXPECT_TRUE(server.requests().empty());
