@@ -1,5 +1,6 @@
 #include "RawValues.h"
 #include "ScratchRegistry.h"
+#include "TestPlatform.h"
 #include "settings/Profile.h"
 #include "settings/Registry.h"
 
@@ -139,4 +140,25 @@ TEST_F(RegistryTest, KeysAndLastRegResult) {
     registry.DeleteRegValue(HKEY_CURRENT_USER_, kProfile, "USERID");
     EXPECT_EQ(registry.LastRegResult(), 0);
     EXPECT_FALSE(stored(kProfile, "UserId"));
+}
+
+// Names match without regard to case beyond ASCII too. On Windows names and texts go through the
+// ANSI code page (1252 under Wine's default locale): one it can't hold is refused there rather
+// than stored as question marks; the Linux file keeps any UTF-8.
+TEST_F(RegistryTest, NamesAndTextsBeyondAscii) {
+    const unsigned codePage = pellamark::testing::platform::ansiCodePage();
+    if (codePage != 0 && codePage != 1252) {
+        GTEST_SKIP() << "the expectations are written for code page 1252, not " << codePage;
+    }
+    registry.SetRegValue(HKEY_CURRENT_USER_, "Software\\Quellworks\\Ärger", "Œuvre", "Grüße");
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, "SOFTWARE\\quellworks\\äRGER", "œUVRE"),
+              RegValue(std::string("Grüße")));
+
+    const std::string greek = "σοφια";
+    const RegValue kept = codePage == 0 ? RegValue(greek) : RegValue(std::string());
+    registry.SetRegValue(HKEY_CURRENT_USER_, kProfile, "Text", greek);
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kProfile, "Text"), kept);
+    registry.SetRegValue(HKEY_CURRENT_USER_, kProfile, greek, "x");
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kProfile, "ΣΟΦΙΑ"),
+              codePage == 0 ? RegValue(std::string("x")) : RegValue(std::string()));
 }

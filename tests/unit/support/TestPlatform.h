@@ -34,6 +34,10 @@ Wait waitFor(Socket socket, bool forWriting, Socket wakeSocket, int timeoutMs);
 // Whether this Windows program runs under Wine rather than Windows; false on Linux.
 bool runningUnderWine();
 
+// The code page the Windows store converts names and texts to (GetACP); 0 on Linux, whose store
+// keeps UTF-8 as it is.
+unsigned ansiCodePage();
+
 // Sets a variable of the process environment; a null value removes it.
 void setEnvironment(const char* name, const char* value);
 

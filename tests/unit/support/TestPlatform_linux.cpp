@@ -106,6 +106,10 @@ bool runningUnderWine() {
     return false;
 }
 
+unsigned ansiCodePage() {
+    return 0;
+}
+
 void setEnvironment(const char* name, const char* value) {
     if (value != nullptr) {
         ::setenv(name, value, 1);

@@ -119,6 +119,10 @@ bool runningUnderWine() {
     return ntdll != nullptr && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+unsigned ansiCodePage() {
+    return ::GetACP();
+}
+
 void setEnvironment(const char* name, const char* value) {
     // Both copies: the C library's and the process's, which Windows keeps apart.
     ::_putenv_s(name, value != nullptr ? value : "");
