@@ -16,14 +16,22 @@ packages=(
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils
   qt6-base-private-dev
-  # windows cross build
-  g++-mingw-w64-i686 mingw-w64-i686-dev
+  # windows cross builds and their tests under Wine (GoogleTest from its sources)
+  g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev googletest
+  wine wine64 wine32:i386
   # end-to-end desktop tests
   python3 xvfb xauth openbox trayer xdotool wmctrl x11-utils dbus-x11 fonts-dejavu-core
 )
 
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+# Another apt or dpkg may be at work on the machine: wait for it instead of failing.
+APT=(apt-get -o DPkg::Lock::Timeout=600)
+
+# Wine's 32-bit half comes from the i386 architecture.
+if [ "$(dpkg --print-architecture)" = amd64 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  $SUDO dpkg --add-architecture i386
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -39,5 +47,5 @@ fi
 
 echo "install-deps: installing ${missing[*]}"
 export DEBIAN_FRONTEND=noninteractive
-$SUDO apt-get update -q
-$SUDO apt-get install -y -q --no-install-recommends "${missing[@]}"
+$SUDO "${APT[@]}" update -q
+$SUDO "${APT[@]}" install -y -q --no-install-recommends "${missing[@]}"

@@ -47,8 +47,12 @@ why_not() {
     fi
     local out
     if ! out=$("$loader" --version 2>&1); then
-        # A kernel without 32-bit x86 support (ia32 emulation off) refuses Wine's i386 loader.
-        echo "this machine cannot start Wine's $arch loader: ${out##*: }"
+        case "$out" in
+        *"Exec format error"*)
+            # A kernel without ia32 emulation (or with it switched off) runs no i386 program.
+            echo "this machine's kernel runs no 32-bit x86 programs, so not Wine's $arch loader" ;;
+        *) echo "Wine's $arch loader does not start here: ${out##*: }" ;;
+        esac
     fi
 }
 
