@@ -12,7 +12,9 @@ packages=(
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-svg-dev qt6-image-formats-plugins libgl-dev
   libglx-dev libxkbcommon-dev xdg-utils qt6-qpa-plugins libqt6webenginecore6-bin
   # service
-  libcpp-httplib-dev libsqlite3-dev libssl-dev zlib1g-dev libbrotli-dev
+  libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev libpq-dev libssl-dev zlib1g-dev libbrotli-dev
+  # service tests: a throw-away PostgreSQL cluster (initdb, pg_ctl)
+  postgresql
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils
   qt6-base-private-dev

@@ -15,6 +15,14 @@ std::optional<int> parsePort(const std::string& text) {
     return port;
 }
 
+std::optional<unsigned> parseCount(const std::string& text) {
+    unsigned value = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc{} || end != text.data() + text.size())
+        return std::nullopt;
+    return value;
+}
+
 } // namespace
 
 std::filesystem::path defaultDataDir(const Environment& env) {
@@ -58,7 +66,8 @@ std::optional<std::pair<std::string, int>> parseListenAddress(const std::string&
 std::variant<Options, std::string> parseOptions(const std::vector<std::string>& args,
                                                 const Environment& env) {
     Options options;
-    std::optional<std::filesystem::path> dataDir;
+    std::optional<StoreLocation> store;
+    std::string storeOption;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> value;
@@ -86,31 +95,78 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
                 return "invalid --listen address: " + *text;
             options.host = address->first;
             options.port = address->second;
-        } else if (name == "--data") {
+        } else if (name == "--data" || name == "--database") {
             const auto text = takeValue();
-            if (!text || text->empty())
+            if (name == "--data" && (!text || text->empty()))
                 return "--data needs a folder";
-            dataDir = *text;
+            if (!text)
+                return "--database needs sqlite:DIR or a PostgreSQL connection string";
+            if (store && storeOption != name)
+                return "give either --data or --database, not both";
+            storeOption = name;
+            if (name == "--data") {
+                store = StoreLocation::sqlite(*text);
+            } else {
+                auto parsed = parseStoreLocation(*text);
+                if (auto* problem = std::get_if<std::string>(&parsed))
+                    return "--database: " + *problem;
+                store = std::get<StoreLocation>(std::move(parsed));
+            }
+        } else if (name == "--public-origin") {
+            const auto text = takeValue();
+            const auto origin = text ? parsePublicOrigin(*text) : std::nullopt;
+            if (!origin)
+                return "--public-origin needs an address such as https://favourites.example.org" +
+                       (text ? " (not " + *text + ")" : std::string());
+            options.publicOrigins.push_back(*origin);
+        } else if (name == "--connections-per-address") {
+            const auto text = takeValue();
+            const auto value = text ? parseCount(*text) : std::nullopt;
+            if (!value)
+                return "--connections-per-address needs a number (0 for no limit)";
+            options.connectionsPerAddress = *value;
         } else {
             return "unknown option: " + args[i];
         }
     }
-    options.dataDir = dataDir ? *dataDir : defaultDataDir(env);
-    if (options.dataDir.empty() && !options.help)
-        return "no data folder: set HOME or XDG_DATA_HOME, or pass --data";
+    options.store = store ? *store : StoreLocation::sqlite(defaultDataDir(env));
+    if (options.store.kind == StoreLocation::Kind::Sqlite && options.store.folder.empty() &&
+        !options.help)
+        return "no data folder: set HOME or XDG_DATA_HOME, or pass --data or --database";
     return options;
 }
 
 std::string usage(const std::string& program) {
     return "Usage: " + program +
-           " [--listen HOST:PORT] [--data DIR]\n"
+           " [--listen HOST:PORT] [--data DIR | --database LOCATION]\n"
+           "       [--public-origin URL]... [--connections-per-address N]\n"
            "\n"
            "Serves the Pellamark favourites pages.\n"
            "\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8480); port 0 picks a\n"
            "                      free port. An IPv6 host goes in brackets: [::1]:8480\n"
-           "  --data DIR          folder for the database (default\n"
+           "  --data DIR          keep the favourites in a SQLite database in DIR (default\n"
            "                      ${XDG_DATA_HOME:-$HOME/.local/share}/pellamark-service)\n"
+           "  --database LOCATION where to keep the favourites, one of\n"
+           "                        sqlite:DIR  a SQLite database in DIR, as --data DIR; for one\n"
+           "                                    service process\n"
+           "                        postgresql://USER@HOST[:PORT]/DATABASE[?OPTIONS], or a libpq\n"
+           "                                    keyword string such as\n"
+           "                                    \"host=/run/postgresql dbname=favourites\": a\n"
+           "                                    PostgreSQL database that any number of service\n"
+           "                                    processes can share\n"
+           "                      The PostgreSQL password is never given here (a command line is\n"
+           "                      visible to every user): libpq reads it from ~/.pgpass, the file\n"
+           "                      PGPASSFILE names, or PGPASSWORD, and the other PG* variables\n"
+           "                      apply too. The tables are created on the first start; the role\n"
+           "                      needs the right to create them then.\n"
+           "  --public-origin URL the address browsers use when it is not the --listen address,\n"
+           "                      such as https://favourites.example.org behind a reverse proxy;\n"
+           "                      may be repeated. Requests naming another host are refused\n"
+           "                      (421), and so are forms sent from other sites' pages (403).\n"
+           "  --connections-per-address N\n"
+           "                      connections one client address may hold open at once (default\n"
+           "                      64; 0: no limit, for a service only a reverse proxy reaches)\n"
            "  --help              show this text\n"
            "\n"
            "The first line on standard output is \"listening on HOST:PORT\". One line per request\n"

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "FavouritesStore.h"
+#include "Site.h"
+
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -12,7 +15,9 @@ namespace pellamark::service {
 struct Options {
     std::string host = "127.0.0.1";
     int port = 8480;
-    std::filesystem::path dataDir;
+    StoreLocation store;
+    std::vector<Origin> publicOrigins;
+    unsigned connectionsPerAddress = 64;
     bool help = false;
 };
 

@@ -1,26 +1,30 @@
 #pragma once
 
 #include "FavouritesStore.h"
+#include "HttpServer.h"
+#include "Site.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
-#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace pellamark::service {
 
-class HttpServer;
-
 struct ServiceConfig {
-    std::filesystem::path dataDir;
-    // Worker threads. Every open keep-alive connection holds one while it waits, so this is
-    // roughly the number of clients served at once.
+    StoreLocation store;
+    // Threads serving requests; also the most database connections a PostgreSQL store opens.
     std::size_t threads = 32;
     // Receives one line per request (no newline). Empty: no request log.
     std::function<void(const std::string&)> log;
+    // Where browsers reach the service when that is not the listen address (behind a proxy).
+    std::vector<Origin> publicOrigins;
+    unsigned connectionsPerAddress = 64;
+    std::chrono::milliseconds requestDeadline{10'000};
 };
 
 // The favourites web service: the probe page and the favourites page with its add and remove
@@ -43,18 +47,22 @@ public:
     FavouritesStore& store() { return *m_store; }
 
 private:
-    void installRoutes();
+    void handle(const HttpRequest& request, HttpResponse& response);
+    void route(const HttpRequest& request, HttpResponse& response);
+    void showPage(const HttpRequest& request, HttpResponse& response);
+    void changeList(const HttpRequest& request, HttpResponse& response);
+    void logRequest(const HttpRequest& request, int status, std::chrono::microseconds duration);
 
     ServiceConfig m_config;
     std::unique_ptr<FavouritesStore> m_store;
     std::unique_ptr<HttpServer> m_server;
+    Site m_site;
 
     enum class State { Idle, Running, Finished };
     std::mutex m_stateMutex;
     std::condition_variable m_stateChanged;
     State m_state = State::Idle;
     bool m_stopRequested = false;
-    bool m_serverStopped = false;
 };
 
 // "host:port", with brackets around an IPv6 host.

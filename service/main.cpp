@@ -9,6 +9,8 @@
 #include <thread>
 #include <variant>
 
+#include <sys/resource.h>
+
 using namespace pellamark::service;
 
 int main(int argc, char** argv) {
@@ -41,10 +43,21 @@ int main(int argc, char** argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
+    // Every open connection is a descriptor; the usual soft limit of 1024 would cap the service
+    // far below what it can hold.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+
     try {
-        Service service({options.dataDir, 32, [](const std::string& line) {
-                             std::fprintf(stderr, "%s\n", line.c_str());
-                         }});
+        ServiceConfig config;
+        config.store = options.store;
+        config.publicOrigins = options.publicOrigins;
+        config.connectionsPerAddress = options.connectionsPerAddress;
+        config.log = [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); };
+        Service service(std::move(config));
         const int port = service.bind(options.host, options.port);
         if (port < 0) {
             std::cerr << program << ": cannot listen on "

@@ -1,8 +1,8 @@
 // Input rules, option parsing and the store's on-disk guarantees, checked without HTTP.
-#include "FavouritesStore.h"
 #include "Input.h"
 #include "Options.h"
 #include "ServiceTestSupport.h"
+#include "SqliteStore.h"
 #include "Text.h"
 
 #include <gtest/gtest.h>
@@ -95,7 +95,8 @@ TEST(ServiceOptions, DefaultsAndDataFolder) {
     const auto options = std::get<Options>(parseOptions({}, env));
     EXPECT_EQ(options.host, "127.0.0.1");
     EXPECT_EQ(options.port, 8480);
-    EXPECT_EQ(options.dataDir, "/home/u/.local/share/pellamark-service");
+    EXPECT_EQ(options.store.kind, StoreLocation::Kind::Sqlite);
+    EXPECT_EQ(options.store.folder, "/home/u/.local/share/pellamark-service");
     EXPECT_FALSE(options.help);
 
     EXPECT_EQ(defaultDataDir(fakeEnv({{"HOME", "/home/u"}, {"XDG_DATA_HOME", "/xdg"}})),
@@ -103,43 +104,90 @@ TEST(ServiceOptions, DefaultsAndDataFolder) {
     EXPECT_EQ(defaultDataDir(fakeEnv({{"HOME", "/home/u"}, {"XDG_DATA_HOME", "rel"}})),
               "/home/u/.local/share/pellamark-service");
     EXPECT_TRUE(std::holds_alternative<std::string>(parseOptions({}, fakeEnv({}))));
-    EXPECT_EQ(std::get<Options>(parseOptions({"--data", "/d"}, fakeEnv({}))).dataDir, "/d");
+    EXPECT_EQ(std::get<Options>(parseOptions({"--data", "/d"}, fakeEnv({}))).store.folder, "/d");
+}
+
+// The options in one line, to compare parsed command lines with the table below.
+std::string summary(const Options& options) {
+    std::string text = formatAddress(options.host, options.port);
+    text += options.store.kind == StoreLocation::Kind::Sqlite
+                ? " sqlite:" + options.store.folder.string()
+                : " postgresql:" + options.store.connection;
+    for (const auto& origin : options.publicOrigins)
+        text += " origin:" + origin.text();
+    if (options.connectionsPerAddress != 64)
+        text += " per-address:" + std::to_string(options.connectionsPerAddress);
+    return text;
 }
 
 struct OptionCase {
     std::vector<std::string> args;
-    std::string host; // empty: the arguments must be refused
-    int port;
+    std::string expected; // empty: the arguments must be refused
 };
 
-class ListenOption : public ::testing::TestWithParam<OptionCase> {};
+void PrintTo(const OptionCase& c, std::ostream* out) {
+    for (const auto& arg : c.args)
+        *out << arg << (&arg == &c.args.back() ? "" : " ");
+}
 
-TEST_P(ListenOption, Parses) {
+class CommandLine : public ::testing::TestWithParam<OptionCase> {};
+
+TEST_P(CommandLine, ParsesOrRefuses) {
     const auto& c = GetParam();
     const auto result = parseOptions(c.args, fakeEnv({{"HOME", "/h"}}));
-    if (c.host.empty()) {
-        EXPECT_TRUE(std::holds_alternative<std::string>(result));
+    if (c.expected.empty()) {
+        EXPECT_TRUE(std::holds_alternative<std::string>(result))
+            << summary(std::get<Options>(result));
         return;
     }
     const auto* options = std::get_if<Options>(&result);
     ASSERT_NE(options, nullptr) << std::get<std::string>(result);
-    EXPECT_EQ(options->host, c.host);
-    EXPECT_EQ(options->port, c.port);
+    EXPECT_EQ(summary(*options), c.expected);
 }
 
+const std::string kHomeStore = " sqlite:/h/.local/share/pellamark-service";
+
 INSTANTIATE_TEST_SUITE_P(
-    Table, ListenOption,
-    ::testing::Values(OptionCase{{"--listen", "0.0.0.0:0"}, "0.0.0.0", 0},
-                      OptionCase{{"--listen=localhost:9000"}, "localhost", 9000},
-                      OptionCase{{"--listen", "[::1]:8480"}, "::1", 8480},
-                      OptionCase{{"--listen", "example.org"}, "example.org", 80},
-                      OptionCase{{"--listen", "h:65536"}, "", 0},
-                      OptionCase{{"--listen", "h:-1"}, "", 0},
-                      OptionCase{{"--listen", "h:"}, "", 0}, OptionCase{{"--listen", ":80"}, "", 0},
-                      OptionCase{{"--listen", "::1:80"}, "", 0},
-                      OptionCase{{"--listen", "[::1]x"}, "", 0}, OptionCase{{"--listen"}, "", 0},
-                      OptionCase{{"--data"}, "", 0}, OptionCase{{"--port", "80"}, "", 0},
-                      OptionCase{{"extra"}, "", 0}));
+    Table, CommandLine,
+    ::testing::Values(
+        OptionCase{{"--listen", "0.0.0.0:0"}, "0.0.0.0:0" + kHomeStore},
+        OptionCase{{"--listen=localhost:9000"}, "localhost:9000" + kHomeStore},
+        OptionCase{{"--listen", "[::1]:8480"}, "[::1]:8480" + kHomeStore},
+        OptionCase{{"--listen", "example.org"}, "example.org:80" + kHomeStore},
+        OptionCase{{"--listen", "h:65536"}, ""}, OptionCase{{"--listen", "h:-1"}, ""},
+        OptionCase{{"--listen", "h:"}, ""}, OptionCase{{"--listen", ":80"}, ""},
+        OptionCase{{"--listen", "::1:80"}, ""}, OptionCase{{"--listen", "[::1]x"}, ""},
+        OptionCase{{"--listen"}, ""}, OptionCase{{"--data"}, ""}, OptionCase{{"--port", "80"}, ""},
+        OptionCase{{"extra"}, ""},
+        // Where the favourites are kept.
+        OptionCase{{"--database", "sqlite:/srv/fav"}, "127.0.0.1:8480 sqlite:/srv/fav"},
+        OptionCase{{"--database=postgresql://fav@db.example.org/favourites?sslmode=require"},
+                   "127.0.0.1:8480 postgresql:postgresql://fav@db.example.org/favourites"
+                   "?sslmode=require"},
+        OptionCase{{"--database", "host=/run/postgresql dbname=fav"},
+                   "127.0.0.1:8480 postgresql:host=/run/postgresql dbname=fav"},
+        OptionCase{{"--database", "postgres://fav:secret@db/fav"}, ""},
+        OptionCase{{"--database", "postgresql://fav@db/fav?password=secret"}, ""},
+        OptionCase{{"--database", "host=db password=secret"}, ""},
+        OptionCase{{"--database", "host='unclosed"}, ""},
+        OptionCase{{"--database", "mysql://db/fav"}, ""},
+        OptionCase{{"--database", "/srv/fav"}, ""}, OptionCase{{"--database", "sqlite:"}, ""},
+        OptionCase{{"--data", "/d", "--database", "sqlite:/e"}, ""},
+        // Where browsers reach it, and what one address may hold.
+        OptionCase{
+            {"--public-origin", "https://Fav.Example.org/", "--public-origin", "http://[::1]:8480"},
+            "127.0.0.1:8480" + kHomeStore +
+                " origin:https://fav.example.org origin:http://[::1]:8480"},
+        OptionCase{{"--public-origin", "https://fav.example.org:443"},
+                   "127.0.0.1:8480" + kHomeStore + " origin:https://fav.example.org"},
+        OptionCase{{"--public-origin", "https://fav.example.org/app"}, ""},
+        OptionCase{{"--public-origin", "ftp://fav.example.org"}, ""},
+        OptionCase{{"--public-origin", "https://me@fav.example.org"}, ""},
+        OptionCase{{"--public-origin", "fav.example.org"}, ""},
+        OptionCase{{"--connections-per-address", "0"},
+                   "127.0.0.1:8480" + kHomeStore + " per-address:0"},
+        OptionCase{{"--connections-per-address", "-1"}, ""},
+        OptionCase{{"--connections-per-address", "many"}, ""}));
 
 int modeOf(const std::filesystem::path& path) {
     struct stat info {};
@@ -149,7 +197,7 @@ int modeOf(const std::filesystem::path& path) {
 TEST(FavouritesStoreFiles, PrivateFolderAndFileAndDurableSettings) {
     TempDir dir;
     const auto data = dir.path() / "nested" / "data";
-    FavouritesStore store(data);
+    SqliteStore store(data);
     store.add("u", "t", "https://example.org/");
     EXPECT_EQ(modeOf(data), 0700);
     EXPECT_EQ(modeOf(store.file()), 0600);
@@ -166,7 +214,7 @@ TEST(FavouritesStoreFiles, PrivateFolderAndFileAndDurableSettings) {
         return value;
     };
     EXPECT_EQ(pragma("PRAGMA journal_mode;"), "wal");
-    EXPECT_EQ(pragma("PRAGMA user_version;"), std::to_string(FavouritesStore::kSchemaVersion));
+    EXPECT_EQ(pragma("PRAGMA user_version;"), std::to_string(SqliteStore::kSchemaVersion));
     EXPECT_EQ(pragma("SELECT count(*) FROM favourites;"), "1");
     sqlite3_close(db);
 }
@@ -174,22 +222,22 @@ TEST(FavouritesStoreFiles, PrivateFolderAndFileAndDurableSettings) {
 TEST(FavouritesStoreFiles, RefusesADatabaseFromANewerRelease) {
     TempDir dir;
     {
-        FavouritesStore store(dir.path());
+        SqliteStore store(dir.path());
         store.add("u", "t", "https://example.org/");
     }
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((dir.path() / FavouritesStore::kFileName).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open((dir.path() / SqliteStore::kFileName).c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=99;", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 
-    EXPECT_THROW(FavouritesStore{dir.path()}, StoreError);
+    EXPECT_THROW(SqliteStore{dir.path()}, StoreError);
 }
 
 TEST(FavouritesStoreFiles, UnusableDataFolderIsAnError) {
     TempDir dir;
     const auto file = dir.path() / "plain-file";
     { std::ofstream(file) << "x"; }
-    EXPECT_THROW(FavouritesStore{file}, StoreError);
+    EXPECT_THROW(SqliteStore{file}, StoreError);
 }
 
 } // namespace

@@ -1,0 +1,355 @@
+#include "HttpServer.h"
+
+#include <microhttpd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace pellamark::service {
+
+using Clock = std::chrono::steady_clock;
+
+// What the server keeps per TCP connection. The request fields are touched only by the thread
+// serving the connection; the deadline also by the watch, under its mutex.
+struct HttpServer::Connection {
+    int fd = -1;
+    Clock::time_point deadline{};
+    bool armed = false;
+
+    bool headComplete = false;
+    bool tooLarge = false;
+    bool answered = false;
+    int status = 0;
+    Clock::time_point headTime{};
+    HttpRequest request;
+};
+
+std::optional<std::string> HttpRequest::header(const char* name) const {
+    const char* value =
+        connection ? MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name) : nullptr;
+    return value ? std::optional<std::string>(value) : std::nullopt;
+}
+
+namespace {
+
+std::optional<std::size_t> parseLength(const std::optional<std::string>& text) {
+    if (!text)
+        return std::nullopt;
+    std::size_t value = 0;
+    const auto* end = text->data() + text->size();
+    const auto [ptr, ec] = std::from_chars(text->data(), end, value);
+    if (ec != std::errc{} || ptr != end)
+        return std::nullopt;
+    return value;
+}
+
+MHD_Result queue(MHD_Connection* connection, const HttpResponse& answer) {
+    MHD_Response* response = MHD_create_response_from_buffer(
+        answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
+    if (!response)
+        return MHD_NO;
+    for (const auto& [name, value] : answer.headers)
+        MHD_add_response_header(response, name.c_str(), value.c_str());
+    const MHD_Result result =
+        MHD_queue_response(connection, static_cast<unsigned>(answer.status), response);
+    MHD_destroy_response(response);
+    return result;
+}
+
+HttpResponse plainText(int status, std::string text) {
+    HttpResponse response;
+    response.status = status;
+    response.setContent(std::move(text), "text/plain; charset=utf-8");
+    return response;
+}
+
+BoundAddress describe(int fd) {
+    BoundAddress address;
+    sockaddr_storage storage{};
+    socklen_t length = sizeof storage;
+    if (::getsockname(fd, reinterpret_cast<sockaddr*>(&storage), &length) != 0)
+        return address;
+    char text[INET6_ADDRSTRLEN] = {};
+    if (storage.ss_family == AF_INET) {
+        const auto& v4 = reinterpret_cast<const sockaddr_in&>(storage);
+        inet_ntop(AF_INET, &v4.sin_addr, text, sizeof text);
+        address.port = ntohs(v4.sin_port);
+        const auto ip = ntohl(v4.sin_addr.s_addr);
+        address.wildcard = ip == INADDR_ANY;
+        address.loopback = (ip >> 24) == 127;
+    } else if (storage.ss_family == AF_INET6) {
+        const auto& v6 = reinterpret_cast<const sockaddr_in6&>(storage);
+        inet_ntop(AF_INET6, &v6.sin6_addr, text, sizeof text);
+        address.port = ntohs(v6.sin6_port);
+        address.wildcard = IN6_IS_ADDR_UNSPECIFIED(&v6.sin6_addr);
+        address.loopback = IN6_IS_ADDR_LOOPBACK(&v6.sin6_addr);
+    }
+    address.ip = text;
+    return address;
+}
+
+// As many connections as the descriptor limit leaves room for, after the server's own (an
+// epoll set and a wake-up channel per thread), the database's (one per thread at most) and a
+// margin for files.
+unsigned connectionLimit(std::size_t threads) {
+    rlimit limit{};
+    std::size_t available = 1024;
+    if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+        available = static_cast<std::size_t>(limit.rlim_cur);
+    const std::size_t reserved = 3 * threads + 64;
+    const std::size_t usable = available > reserved + 16 ? available - reserved : 16;
+    return static_cast<unsigned>(std::min<std::size_t>(usable, 100'000));
+}
+
+} // namespace
+
+// libmicrohttpd's C callbacks, forwarding to the server.
+struct HttpServer::Callbacks {
+    static HttpServer::Connection* stateOf(MHD_Connection* connection) {
+        const auto* info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+        return info ? static_cast<HttpServer::Connection*>(info->socket_context) : nullptr;
+    }
+
+    static void connectionChanged(void* cls, MHD_Connection* connection, void** socketContext,
+                                  MHD_ConnectionNotificationCode code) {
+        auto& server = *static_cast<HttpServer*>(cls);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            auto* state = new HttpServer::Connection;
+            const auto* info =
+                MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+            state->fd = info ? info->connect_fd : -1;
+            *socketContext = state;
+            server.arm(*state, server.m_settings.requestDeadline);
+        } else if (auto* state = static_cast<HttpServer::Connection*>(*socketContext)) {
+            // Called before the socket is closed: once it is out of the watch, the watch can no
+            // longer touch a descriptor number that a new connection may reuse.
+            {
+                std::lock_guard lock(server.m_watchMutex);
+                server.m_connections.erase(state);
+            }
+            delete state;
+            *socketContext = nullptr;
+        }
+    }
+
+    // Called with the request line, before the target is split and decoded.
+    static void* requestStarted(void*, const char* uri, MHD_Connection* connection) {
+        auto* state = stateOf(connection);
+        if (state) {
+            state->headComplete = false;
+            state->tooLarge = false;
+            state->answered = false;
+            state->status = 0;
+            state->request = HttpRequest{};
+            state->request.target = uri ? uri : "";
+        }
+        return state;
+    }
+
+    static MHD_Result access(void* cls, MHD_Connection* connection, const char* url,
+                             const char* method, const char*, const char* uploadData,
+                             std::size_t* uploadSize, void** requestContext) {
+        auto& server = *static_cast<HttpServer*>(cls);
+        auto* state = static_cast<HttpServer::Connection*>(*requestContext);
+        if (!state)
+            return MHD_NO;
+        auto& request = state->request;
+
+        if (!state->headComplete) {
+            state->headComplete = true;
+            state->headTime = Clock::now();
+            request.method = method ? method : "";
+            request.path = url ? url : "";
+            request.connection = connection;
+            const auto length = parseLength(request.header("Content-Length"));
+            if (length && *length > server.m_settings.maxBodyBytes)
+                return answer(*state, plainText(413, "The request is too large.\n"));
+            if (length.value_or(0) == 0 && !request.header("Transfer-Encoding"))
+                server.disarm(*state);
+            else
+                server.arm(*state, server.m_settings.requestDeadline);
+            return MHD_YES;
+        }
+        if (*uploadSize > 0) {
+            // A chunked body has no length up front: past the bound the rest is read and
+            // dropped, and the deadline ends one that never stops.
+            if (!state->tooLarge &&
+                request.body.size() + *uploadSize > server.m_settings.maxBodyBytes) {
+                state->tooLarge = true;
+                request.body.clear();
+            }
+            if (!state->tooLarge)
+                request.body.append(uploadData, *uploadSize);
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        server.disarm(*state);
+        if (state->tooLarge)
+            return answer(*state, plainText(413, "The request is too large.\n"));
+        HttpResponse response;
+        try {
+            server.m_handler(request, response);
+        } catch (...) {
+            response = plainText(500, "The request could not be served.\n");
+        }
+        return answer(*state, response);
+    }
+
+    static MHD_Result answer(HttpServer::Connection& state, const HttpResponse& response) {
+        state.answered = true;
+        state.status = response.status;
+        return queue(state.request.connection, response);
+    }
+
+    static void requestEnded(void* cls, MHD_Connection*, void** requestContext,
+                             MHD_RequestTerminationCode) {
+        auto& server = *static_cast<HttpServer*>(cls);
+        auto* state = static_cast<HttpServer::Connection*>(*requestContext);
+        if (!state)
+            return;
+        if (state->answered && server.m_completed) {
+            state->request.connection = nullptr;
+            server.m_completed(state->request, state->status,
+                               std::chrono::duration_cast<std::chrono::microseconds>(
+                                   Clock::now() - state->headTime));
+        }
+        state->answered = false;
+        state->headComplete = false;
+        // The next request on a kept-alive connection has the same time to arrive.
+        server.arm(*state, server.m_settings.requestDeadline);
+    }
+};
+
+HttpServer::HttpServer(HttpSettings settings, Handler handler, Completed completed)
+    : m_settings(settings), m_handler(std::move(handler)), m_completed(std::move(completed)) {}
+
+HttpServer::~HttpServer() {
+    stop();
+    if (m_listenFd >= 0)
+        ::close(m_listenFd);
+}
+
+int HttpServer::bind(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0)
+        return -1;
+    int fd = -1;
+    for (const addrinfo* candidate = found; candidate && fd < 0; candidate = candidate->ai_next) {
+        fd = ::socket(candidate->ai_family, candidate->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK,
+                      candidate->ai_protocol);
+        if (fd < 0)
+            continue;
+        // SO_REUSEADDR allows an immediate restart; SO_REUSEPORT is left off, so a second copy
+        // cannot bind the same port and silently take half the requests.
+        int yes = 1;
+        ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        // A burst of new clients must not overflow the queue while the threads are busy.
+        if (::bind(fd, candidate->ai_addr, candidate->ai_addrlen) != 0 ||
+            ::listen(fd, SOMAXCONN) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    freeaddrinfo(found);
+    if (fd < 0)
+        return -1;
+    if (m_listenFd >= 0)
+        ::close(m_listenFd);
+    m_listenFd = fd;
+    m_address = describe(fd);
+    return m_address.port;
+}
+
+bool HttpServer::start() {
+    if (m_listenFd < 0 || m_daemon)
+        return false;
+    const unsigned threads = static_cast<unsigned>(std::max<std::size_t>(1, m_settings.threads));
+    const unsigned idleSeconds = static_cast<unsigned>(
+        std::max<long long>(1, (m_settings.requestDeadline.count() + 999) / 1000));
+    m_daemon = MHD_start_daemon(
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC, 0, nullptr, nullptr,
+        &Callbacks::access, this, MHD_OPTION_LISTEN_SOCKET, m_listenFd, MHD_OPTION_THREAD_POOL_SIZE,
+        threads > 1 ? threads : 0u,
+        // Also bounds how long an answer may wait for a client that does not read it.
+        MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_CONNECTION_LIMIT,
+        connectionLimit(threads), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        m_settings.connectionsPerAddress, MHD_OPTION_NOTIFY_CONNECTION,
+        &Callbacks::connectionChanged, this, MHD_OPTION_URI_LOG_CALLBACK,
+        &Callbacks::requestStarted, this, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::requestEnded,
+        this, MHD_OPTION_SIGPIPE_HANDLED_BY_APP, 1, MHD_OPTION_END);
+    if (!m_daemon)
+        return false;
+    // The daemon owns and closes the socket from now on.
+    m_listenFd = -1;
+    {
+        std::lock_guard lock(m_watchMutex);
+        m_watchStop = false;
+    }
+    m_watcher = std::thread([this] { watch(); });
+    return true;
+}
+
+void HttpServer::stop() {
+    if (!m_daemon)
+        return;
+    MHD_stop_daemon(m_daemon);
+    m_daemon = nullptr;
+    {
+        std::lock_guard lock(m_watchMutex);
+        m_watchStop = true;
+    }
+    m_watchWake.notify_all();
+    if (m_watcher.joinable())
+        m_watcher.join();
+}
+
+void HttpServer::arm(Connection& connection, std::chrono::milliseconds within) {
+    std::lock_guard lock(m_watchMutex);
+    connection.deadline = Clock::now() + within;
+    connection.armed = true;
+    m_connections.insert(&connection);
+}
+
+void HttpServer::disarm(Connection& connection) {
+    std::lock_guard lock(m_watchMutex);
+    connection.armed = false;
+    m_connections.erase(&connection);
+}
+
+// Ends connections whose request has not arrived in time. The event loop cannot tell a client
+// that sends a byte now and then from a slow network, so this is what bounds how long a
+// connection can be held without ever completing a request.
+void HttpServer::watch() {
+    std::unique_lock lock(m_watchMutex);
+    while (!m_watchStop) {
+        const auto now = Clock::now();
+        for (auto it = m_connections.begin(); it != m_connections.end();) {
+            Connection* connection = *it;
+            if (connection->armed && connection->deadline <= now) {
+                // The connection's own thread sees the end of the stream and closes it.
+                ::shutdown(connection->fd, SHUT_RDWR);
+                connection->armed = false;
+                it = m_connections.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        m_watchWake.wait_for(lock, std::chrono::milliseconds(200));
+    }
+}
+
+} // namespace pellamark::service

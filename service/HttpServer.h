@@ -1,0 +1,111 @@
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+struct MHD_Connection;
+struct MHD_Daemon;
+
+namespace pellamark::service {
+
+struct HttpRequest {
+    std::string method;
+    std::string path;   // percent-decoded, without the query
+    std::string target; // path and query exactly as the client sent them
+    std::string body;
+
+    // The value of a request header (the name in any case), when the client sent one.
+    std::optional<std::string> header(const char* name) const;
+
+    MHD_Connection* connection = nullptr;
+};
+
+struct HttpResponse {
+    int status = 200;
+    std::vector<std::pair<std::string, std::string>> headers;
+    std::string body;
+
+    void setHeader(std::string name, std::string value) {
+        headers.emplace_back(std::move(name), std::move(value));
+    }
+    void setContent(std::string content, std::string type) {
+        body = std::move(content);
+        setHeader("Content-Type", std::move(type));
+    }
+};
+
+struct HttpSettings {
+    // Threads that each wait on many connections at once and run the handler. An idle or slow
+    // connection costs a descriptor and a little memory, never a thread.
+    std::size_t threads = 32;
+    std::size_t maxBodyBytes = 64 * 1024;
+    // Connections one client address may hold at once; 0 for no bound (behind a proxy, which is
+    // then the only address).
+    unsigned connectionsPerAddress = 64;
+    // A request's head and body must have arrived within this time from its first byte (or
+    // from the connection's start or the previous answer); an idle connection is closed after it.
+    std::chrono::milliseconds requestDeadline{10'000};
+};
+
+// The address the server listens on, as the socket reports it.
+struct BoundAddress {
+    std::string ip; // numeric, without brackets
+    int port = 0;
+    bool wildcard = false; // every address of the machine
+    bool loopback = false;
+};
+
+// An HTTP/1.1 server on an event loop per thread (libmicrohttpd with epoll). Requests are handed
+// to the handler once complete; the completion callback runs after each answer has gone out.
+class HttpServer {
+public:
+    using Handler = std::function<void(const HttpRequest&, HttpResponse&)>;
+    // The request, its status, and the time from its complete head to the end of the answer.
+    using Completed = std::function<void(const HttpRequest&, int, std::chrono::microseconds)>;
+
+    HttpServer(HttpSettings settings, Handler handler, Completed completed);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    // Binds and listens (0 picks a free port). Returns the port, or -1 when that failed.
+    int bind(const std::string& host, int port);
+    const BoundAddress& address() const { return m_address; }
+    // Serves on the server's own threads until stop(). False when it could not start.
+    bool start();
+    // Closes every connection; returns once the threads have ended.
+    void stop();
+
+private:
+    struct Connection;
+    struct Callbacks;
+
+    void arm(Connection& connection, std::chrono::milliseconds within);
+    void disarm(Connection& connection);
+    void watch();
+
+    HttpSettings m_settings;
+    Handler m_handler;
+    Completed m_completed;
+    int m_listenFd = -1;
+    BoundAddress m_address;
+    MHD_Daemon* m_daemon = nullptr;
+
+    // Connections whose request is still arriving, for the deadline watch.
+    std::mutex m_watchMutex;
+    std::condition_variable m_watchWake;
+    std::set<Connection*> m_connections;
+    bool m_watchStop = false;
+    std::thread m_watcher;
+};
+
+} // namespace pellamark::service
