@@ -153,7 +153,7 @@ TEST_F(Postgres, TwoProcessesOnOneDatabaseUnderLoadKeepEveryAddAndShowTheSameLis
     // on an acknowledged add missing at the end.
     Child load({PELLAMARK_BENCH_BINARY, "--clients", "8", "--seconds", "3", "--target",
                 "127.0.0.1:" + std::to_string(firstPort), "--target",
-                "127.0.0.1:" + std::to_string(secondPort)});
+                "127.0.0.1:" + std::to_string(secondPort), "--every-target"});
     const std::string report = load.readAll(false);
     EXPECT_EQ(load.exitCode(), 0) << report;
     EXPECT_NE(report.find("service processes  2"), std::string::npos) << report;
