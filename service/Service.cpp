@@ -36,9 +36,11 @@ std::string pageAddress(const std::string& query) {
 
 void setPageHeaders(HttpResponse& res) {
     // The page address carries the user id and e-mail address: keep it out of caches and out of
-    // the Referer sent to the sites the user opens.
+    // the Referer sent to the sites the user opens. "same-origin" rather than "no-referrer": under
+    // the latter a browser sends "Origin: null" with the page's own forms, which the origin check
+    // must refuse.
     res.setHeader("Cache-Control", "no-store");
-    res.setHeader("Referrer-Policy", "no-referrer");
+    res.setHeader("Referrer-Policy", "same-origin");
     res.setHeader("X-Content-Type-Options", "nosniff");
     res.setHeader("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; "
                                              "form-action 'self'; base-uri 'none'");

@@ -209,6 +209,9 @@ TEST_P(ServiceHttp, RedirectReturnsToTheSameAddressAsSent) {
     ASSERT_TRUE(pageRes);
     EXPECT_NE(pageRes->body.find("first+tag@example.org"), std::string::npos);
     EXPECT_EQ(countItems(pageRes->body), 1);
+    // The page's own forms must carry its origin ("no-referrer" would make it "null") while the
+    // sites it links to learn nothing of its address.
+    EXPECT_EQ(pageRes->get_header_value("Referrer-Policy"), "same-origin");
 }
 
 TEST_P(ServiceHttp, LogHasOneLinePerRequestWithoutTheUsersSecrets) {
