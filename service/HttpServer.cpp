@@ -3,6 +3,7 @@
 #include <microhttpd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cstring>
@@ -29,15 +30,22 @@ struct HttpServer::Connection {
     bool headComplete = false;
     bool tooLarge = false;
     bool answered = false;
+    // Set by the worker before it hands the connection back to its event loop.
+    bool responseReady = false;
+    HttpResponse response;
     int status = 0;
     Clock::time_point headTime{};
     HttpRequest request;
 };
 
-std::optional<std::string> HttpRequest::header(const char* name) const {
-    const char* value =
-        connection ? MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name) : nullptr;
-    return value ? std::optional<std::string>(value) : std::nullopt;
+std::optional<std::string> HttpRequest::header(std::string_view name) const {
+    auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
+    for (const auto& [key, value] : headers)
+        if (key.size() == name.size() &&
+            std::equal(key.begin(), key.end(), name.begin(),
+                       [&](char a, char b) { return lower(a) == lower(b); }))
+            return value;
+    return std::nullopt;
 }
 
 namespace {
@@ -149,6 +157,7 @@ struct HttpServer::Callbacks {
             state->headComplete = false;
             state->tooLarge = false;
             state->answered = false;
+            state->responseReady = false;
             state->status = 0;
             state->request = HttpRequest{};
             state->request.target = uri ? uri : "";
@@ -170,10 +179,10 @@ struct HttpServer::Callbacks {
             state->headTime = Clock::now();
             request.method = method ? method : "";
             request.path = url ? url : "";
-            request.connection = connection;
+            MHD_get_connection_values(connection, MHD_HEADER_KIND, &Callbacks::addHeader, &request);
             const auto length = parseLength(request.header("Content-Length"));
             if (length && *length > server.m_settings.maxBodyBytes)
-                return answer(*state, plainText(413, "The request is too large.\n"));
+                return answer(connection, *state, plainText(413, "The request is too large.\n"));
             if (length.value_or(0) == 0 && !request.header("Transfer-Encoding"))
                 server.disarm(*state);
             else
@@ -193,22 +202,48 @@ struct HttpServer::Callbacks {
             *uploadSize = 0;
             return MHD_YES;
         }
+        if (state->responseReady) {
+            // Back from the worker.
+            state->responseReady = false;
+            return answer(connection, *state, state->response);
+        }
         server.disarm(*state);
         if (state->tooLarge)
-            return answer(*state, plainText(413, "The request is too large.\n"));
-        HttpResponse response;
-        try {
-            server.m_handler(request, response);
-        } catch (...) {
-            response = plainText(500, "The request could not be served.\n");
+            return answer(connection, *state, plainText(413, "The request is too large.\n"));
+        {
+            std::lock_guard lock(server.m_jobMutex);
+            if (!server.m_stopping) {
+                MHD_suspend_connection(connection);
+                ++server.m_unfinished;
+                server.m_jobs.push_back([&server, state, connection] {
+                    HttpResponse response;
+                    try {
+                        server.m_handler(state->request, response);
+                    } catch (...) {
+                        response = plainText(500, "The request could not be served.\n");
+                    }
+                    state->response = std::move(response);
+                    state->responseReady = true;
+                    MHD_resume_connection(connection);
+                });
+                server.m_jobAdded.notify_one();
+                return MHD_YES;
+            }
         }
-        return answer(*state, response);
+        return answer(connection, *state, plainText(503, "The service is stopping.\n"));
     }
 
-    static MHD_Result answer(HttpServer::Connection& state, const HttpResponse& response) {
+    static MHD_Result addHeader(void* cls, MHD_ValueKind, const char* key, const char* value) {
+        if (key)
+            static_cast<HttpRequest*>(cls)->headers.emplace_back(key, value ? value : "");
+        return MHD_YES;
+    }
+
+    static MHD_Result answer(MHD_Connection* connection, HttpServer::Connection& state,
+                             const HttpResponse& response) {
         state.answered = true;
         state.status = response.status;
-        return queue(state.request.connection, response);
+        return queue(connection, response);
     }
 
     static void requestEnded(void* cls, MHD_Connection*, void** requestContext,
@@ -217,12 +252,10 @@ struct HttpServer::Callbacks {
         auto* state = static_cast<HttpServer::Connection*>(*requestContext);
         if (!state)
             return;
-        if (state->answered && server.m_completed) {
-            state->request.connection = nullptr;
+        if (state->answered && server.m_completed)
             server.m_completed(state->request, state->status,
                                std::chrono::duration_cast<std::chrono::microseconds>(
                                    Clock::now() - state->headTime));
-        }
         state->answered = false;
         state->headComplete = false;
         // The next request on a kept-alive connection has the same time to arrive.
@@ -277,16 +310,23 @@ int HttpServer::bind(const std::string& host, int port) {
 bool HttpServer::start() {
     if (m_listenFd < 0 || m_daemon)
         return false;
-    const unsigned threads = static_cast<unsigned>(std::max<std::size_t>(1, m_settings.threads));
+    const std::size_t workers = std::max<std::size_t>(1, m_settings.threads);
+    // Reading and writing is cheap: a loop per core, a few at most, carry thousands of
+    // connections.
+    const unsigned loops = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
     const unsigned idleSeconds = static_cast<unsigned>(
         std::max<long long>(1, (m_settings.requestDeadline.count() + 999) / 1000));
+    {
+        std::lock_guard lock(m_jobMutex);
+        m_stopping = false;
+    }
     m_daemon = MHD_start_daemon(
-        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC, 0, nullptr, nullptr,
-        &Callbacks::access, this, MHD_OPTION_LISTEN_SOCKET, m_listenFd, MHD_OPTION_THREAD_POOL_SIZE,
-        threads > 1 ? threads : 0u,
+        MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_ALLOW_SUSPEND_RESUME, 0, nullptr,
+        nullptr, &Callbacks::access, this, MHD_OPTION_LISTEN_SOCKET, m_listenFd,
+        MHD_OPTION_THREAD_POOL_SIZE, loops,
         // Also bounds how long an answer may wait for a client that does not read it.
         MHD_OPTION_CONNECTION_TIMEOUT, idleSeconds, MHD_OPTION_CONNECTION_LIMIT,
-        connectionLimit(threads), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
+        connectionLimit(workers + loops), MHD_OPTION_PER_IP_CONNECTION_LIMIT,
         m_settings.connectionsPerAddress, MHD_OPTION_NOTIFY_CONNECTION,
         &Callbacks::connectionChanged, this, MHD_OPTION_URI_LOG_CALLBACK,
         &Callbacks::requestStarted, this, MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::requestEnded,
@@ -295,6 +335,8 @@ bool HttpServer::start() {
         return false;
     // The daemon owns and closes the socket from now on.
     m_listenFd = -1;
+    for (std::size_t i = 0; i < workers; ++i)
+        m_workers.emplace_back([this] { work(); });
     {
         std::lock_guard lock(m_watchMutex);
         m_watchStop = false;
@@ -306,8 +348,19 @@ bool HttpServer::start() {
 void HttpServer::stop() {
     if (!m_daemon)
         return;
+    // Requests from now on are answered at once; those already with a worker finish first, as
+    // the event loops may stop only with every connection back in their hands.
+    {
+        std::unique_lock lock(m_jobMutex);
+        m_stopping = true;
+        m_jobAdded.notify_all();
+        m_jobDone.wait(lock, [this] { return m_unfinished == 0; });
+    }
     MHD_stop_daemon(m_daemon);
     m_daemon = nullptr;
+    for (auto& worker : m_workers)
+        worker.join();
+    m_workers.clear();
     {
         std::lock_guard lock(m_watchMutex);
         m_watchStop = true;
@@ -315,6 +368,22 @@ void HttpServer::stop() {
     m_watchWake.notify_all();
     if (m_watcher.joinable())
         m_watcher.join();
+}
+
+void HttpServer::work() {
+    std::unique_lock lock(m_jobMutex);
+    for (;;) {
+        m_jobAdded.wait(lock, [this] { return !m_jobs.empty() || m_stopping; });
+        if (m_jobs.empty())
+            return;
+        auto job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        lock.unlock();
+        job();
+        lock.lock();
+        --m_unfinished;
+        m_jobDone.notify_all();
+    }
 }
 
 void HttpServer::arm(Connection& connection, std::chrono::milliseconds within) {

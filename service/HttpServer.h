@@ -3,11 +3,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -21,12 +23,11 @@ struct HttpRequest {
     std::string method;
     std::string path;   // percent-decoded, without the query
     std::string target; // path and query exactly as the client sent them
+    std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
 
-    // The value of a request header (the name in any case), when the client sent one.
-    std::optional<std::string> header(const char* name) const;
-
-    MHD_Connection* connection = nullptr;
+    // The value of the first request header of that name (in any case), when there is one.
+    std::optional<std::string> header(std::string_view name) const;
 };
 
 struct HttpResponse {
@@ -44,8 +45,9 @@ struct HttpResponse {
 };
 
 struct HttpSettings {
-    // Threads that each wait on many connections at once and run the handler. An idle or slow
-    // connection costs a descriptor and a little memory, never a thread.
+    // Threads that run the handler, and so wait for the store. Reading requests and writing
+    // answers is left to a few event-loop threads, each waiting on many connections at once: an
+    // idle or slow connection costs a descriptor and a little memory, never a thread.
     std::size_t threads = 32;
     std::size_t maxBodyBytes = 64 * 1024;
     // Connections one client address may hold at once; 0 for no bound (behind a proxy, which is
@@ -64,8 +66,10 @@ struct BoundAddress {
     bool loopback = false;
 };
 
-// An HTTP/1.1 server on an event loop per thread (libmicrohttpd with epoll). Requests are handed
-// to the handler once complete; the completion callback runs after each answer has gone out.
+// An HTTP/1.1 server: a few event loops (libmicrohttpd with epoll) read requests and write
+// answers; a complete request is handed to the handler on a worker thread while its connection
+// waits aside, so a slow store call holds up no other connection. The completion callback runs
+// after each answer has gone out.
 class HttpServer {
 public:
     using Handler = std::function<void(const HttpRequest&, HttpResponse&)>;
@@ -92,6 +96,7 @@ private:
     void arm(Connection& connection, std::chrono::milliseconds within);
     void disarm(Connection& connection);
     void watch();
+    void work();
 
     HttpSettings m_settings;
     Handler m_handler;
@@ -99,6 +104,16 @@ private:
     int m_listenFd = -1;
     BoundAddress m_address;
     MHD_Daemon* m_daemon = nullptr;
+
+    // Requests waiting for or in the hands of a worker; their connections are set aside and must
+    // all be back before the event loops may stop.
+    std::mutex m_jobMutex;
+    std::condition_variable m_jobAdded;
+    std::condition_variable m_jobDone;
+    std::deque<std::function<void()>> m_jobs;
+    std::size_t m_unfinished = 0;
+    bool m_stopping = false;
+    std::vector<std::thread> m_workers;
 
     // Connections whose request is still arriving, for the deadline watch.
     std::mutex m_watchMutex;
