@@ -8,7 +8,7 @@
 // client c adds through target c mod n and fetches its list through the next target, so a list
 // comes from another process than the add whenever there are several. With --every-target the
 // list is fetched through every target, which must all answer the same.
-#include "Service.h"
+#include "service/Service.h"
 
 #include <httplib.h>
 

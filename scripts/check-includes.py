@@ -4,6 +4,9 @@ project without its folder. The layers, lowest first, each may include itself an
 
     settings, net (the core, no Qt) -> components -> dialogs -> app
 
+The bundled service (service/, no Qt) is a program apart: it includes only its own folder, and no
+layer of the client includes it.
+
 The build enforces the same order for what it compiles (cmake/PellamarkLayers.cmake); this check
 also covers the headers and the files of the other platform."""
 
@@ -13,12 +16,13 @@ import subprocess
 import sys
 
 LAYERS = ["settings", "net", "components", "dialogs", "app"]
-CORE = {"settings", "net"}
+SERVICE = "service"
+NO_QT = {"settings": "the core", "net": "the core", SERVICE: "the service"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
-def problems(path, layer):
-    rank = LAYERS.index(layer)
+def problems(path, folder):
+    seen = [folder] if folder == SERVICE else LAYERS[:LAYERS.index(folder) + 1]
     with open(path, encoding="utf-8") as f:
         for number, line in enumerate(f, 1):
             match = INCLUDE.match(line)
@@ -27,23 +31,26 @@ def problems(path, layer):
             kind, name = match.groups()
             where = "%s:%d: %s" % (path, number, match.group(0).strip())
             if kind == "<":
-                if layer in CORE and name.startswith("Q"):
-                    yield where + ": the core has no Qt"
+                if folder in NO_QT and name.startswith("Q"):
+                    yield where + ": %s has no Qt" % NO_QT[folder]
                 continue
             if name.endswith(".moc"):
                 continue  # made by moc for this very file
             parts = name.split("/")
-            if len(parts) < 2 or ".." in parts or parts[0] not in LAYERS:
+            if len(parts) < 2 or ".." in parts or parts[0] not in LAYERS + [SERVICE]:
                 yield where + ": name the header from the project's root, with its folder"
-            elif LAYERS.index(parts[0]) > rank:
-                yield where + ": %s/ is a layer above %s/" % (parts[0], layer)
+            elif parts[0] not in seen and SERVICE in (folder, parts[0]):
+                yield where + ": the service and the program share no code"
+            elif parts[0] not in seen:
+                yield where + ": %s/ is a layer above %s/" % (parts[0], folder)
 
 
 def main():
     root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
     os.chdir(root)
+    folders = LAYERS + [SERVICE]
     files = subprocess.run(["git", "ls-files", "--cached", "--others", "--exclude-standard", "--"]
-                           + LAYERS, capture_output=True, text=True, check=True).stdout.split()
+                           + folders, capture_output=True, text=True, check=True).stdout.split()
     found = []
     for path in files:
         if path.endswith((".h", ".cpp", ".h.in")) and os.path.exists(path):

@@ -1,7 +1,7 @@
-#include "FavouritesStore.h"
+#include "service/FavouritesStore.h"
 
-#include "PostgresStore.h"
-#include "SqliteStore.h"
+#include "service/PostgresStore.h"
+#include "service/SqliteStore.h"
 
 #include <libpq-fe.h>
 

@@ -1,4 +1,4 @@
-#include "HttpServer.h"
+#include "service/HttpServer.h"
 
 #include <microhttpd.h>
 

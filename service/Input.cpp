@@ -1,6 +1,6 @@
-#include "Input.h"
+#include "service/Input.h"
 
-#include "Text.h"
+#include "service/Text.h"
 
 #include <algorithm>
 #include <charconv>

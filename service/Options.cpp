@@ -1,4 +1,4 @@
-#include "Options.h"
+#include "service/Options.h"
 
 #include <charconv>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "FavouritesStore.h"
-#include "Site.h"
+#include "service/FavouritesStore.h"
+#include "service/Site.h"
 
 #include <filesystem>
 #include <functional>

@@ -1,7 +1,7 @@
-#include "Pages.h"
+#include "service/Pages.h"
 
-#include "Input.h"
-#include "Text.h"
+#include "service/Input.h"
+#include "service/Text.h"
 
 #include <ctime>
 

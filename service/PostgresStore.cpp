@@ -1,4 +1,4 @@
-#include "PostgresStore.h"
+#include "service/PostgresStore.h"
 
 #include <libpq-fe.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "FavouritesStore.h"
+#include "service/FavouritesStore.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,8 +1,8 @@
-#include "Service.h"
+#include "service/Service.h"
 
-#include "Input.h"
-#include "Pages.h"
-#include "Text.h"
+#include "service/Input.h"
+#include "service/Pages.h"
+#include "service/Text.h"
 
 #include <chrono>
 #include <csignal>

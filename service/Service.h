@@ -1,8 +1,8 @@
 #pragma once
 
-#include "FavouritesStore.h"
-#include "HttpServer.h"
-#include "Site.h"
+#include "service/FavouritesStore.h"
+#include "service/HttpServer.h"
+#include "service/Site.h"
 
 #include <chrono>
 #include <condition_variable>

@@ -1,6 +1,6 @@
-#include "Site.h"
+#include "service/Site.h"
 
-#include "HttpServer.h"
+#include "service/HttpServer.h"
 
 #include <algorithm>
 #include <charconv>

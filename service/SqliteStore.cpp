@@ -1,4 +1,4 @@
-#include "SqliteStore.h"
+#include "service/SqliteStore.h"
 
 #include <sqlite3.h>
 

@@ -1,4 +1,4 @@
-#include "Text.h"
+#include "service/Text.h"
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
-#include "Options.h"
-#include "Service.h"
+#include "service/Options.h"
+#include "service/Service.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "Service.h"
 #include "TempDir.h"
+#include "service/Service.h"
 
 #include <httplib.h>
 

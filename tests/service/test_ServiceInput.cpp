@@ -1,9 +1,9 @@
 // Input rules, option parsing and the store's on-disk guarantees, checked without HTTP.
-#include "Input.h"
-#include "Options.h"
 #include "ServiceTestSupport.h"
-#include "SqliteStore.h"
-#include "Text.h"
+#include "service/Input.h"
+#include "service/Options.h"
+#include "service/SqliteStore.h"
+#include "service/Text.h"
 
 #include <gtest/gtest.h>
 
