@@ -1,0 +1,117 @@
+// The favourites page in the program's own page view and web engine, against the service binary.
+// What a browser sends with a form (Origin, Referer) follows the page's headers, so only a real
+// engine shows whether the page's own form gets past the cross-site check and another site's
+// page does not.
+#include "ServiceTestSupport.h"
+#include "TestHttpServer.h"
+#include "app/ProcessEnvironment.h"
+#include "components/WebHtmlView.h"
+
+#include <QApplication>
+#include <QTest>
+#include <QWebEngineScript>
+#include <QWebEngineView>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <memory>
+#include <optional>
+#include <string>
+
+using namespace pellamark;
+using namespace pellamark::service::testing;
+
+namespace {
+
+const std::string kUser = "abcde0123456789";
+const std::string kPagePath = "/app/fav.asp?userid=" + kUser + "&emailid=me@example.org";
+
+// The script's result once the page has run it; an invalid value when it never did.
+QVariant evaluate(QWebEngineView& web, const QString& script) {
+    auto result = std::make_shared<std::optional<QVariant>>();
+    web.page()->runJavaScript(script, QWebEngineScript::ApplicationWorld,
+                              [result](const QVariant& value) { *result = value; });
+    if (!QTest::qWaitFor([&] { return result->has_value(); }, 10'000))
+        return {};
+    return **result;
+}
+
+TEST(ServiceWebPage, ThePagesOwnFormAddsAndAnotherSitesPageIsRefused) {
+    TestStore store(StoreKind::Sqlite);
+    Child service({PELLAMARK_SERVICE_BINARY, "--listen", "127.0.0.1:0", "--database",
+                   store.databaseOption()});
+    const int port = announcedPort(service.firstLine());
+    ASSERT_GT(port, 0);
+    const std::string page = "http://127.0.0.1:" + std::to_string(port) + kPagePath;
+
+    // Another origin (a port of its own) whose page posts an add to the service as soon as it
+    // is opened.
+    pellamark::testing::TestHttpServer elsewhere;
+    elsewhere.setHandler([&](const pellamark::testing::HttpRequest&) {
+        return pellamark::testing::HttpResponse{
+            200,
+            {{"Content-Type", "text/html"}},
+            "<!DOCTYPE html><form method=\"post\" action=\"" + page +
+                "\"><input type=\"hidden\" name=\"action\" value=\"add\">"
+                "<input type=\"hidden\" name=\"title\" value=\"Planted\">"
+                "<input type=\"hidden\" name=\"url\" value=\"https://elsewhere.example/\">"
+                "</form><script>document.forms[0].submit()</script>"};
+    });
+
+    WebHtmlView view(QStringLiteral(PELLAMARK_WEBENGINE_MODULE));
+    view.resize(760, 560);
+    view.show();
+    view.PageAddress(QString::fromStdString(page));
+    auto* web = view.findChild<QWebEngineView*>();
+    ASSERT_NE(web, nullptr) << "the engine module did not start";
+    int loads = 0;
+    QObject::connect(web, &QWebEngineView::loadFinished, [&](bool) { ++loads; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loads > 0; }, 60'000));
+    ASSERT_EQ(web->title().toStdString(), "Your favourites");
+
+    // Typed and submitted as a user would: the form's own checks apply.
+    const int before = loads;
+    EXPECT_TRUE(evaluate(*web, QStringLiteral(R"(
+        const form = document.querySelector('form.add');
+        form.querySelector('[name=title]').value = 'Example';
+        form.querySelector('[name=url]').value = 'https://example.org/';
+        form.querySelector('button[type=submit]').click();
+        true;)"))
+                    .toBool());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return loads > before; }, 30'000));
+    EXPECT_EQ(web->title().toStdString(), "Your favourites");
+    EXPECT_EQ(evaluate(*web, QStringLiteral("[...document.querySelectorAll('li.fav a')]"
+                                            ".map(a => a.textContent).join('|')"))
+                  .toString()
+                  .toStdString(),
+              "Example");
+
+    view.PageAddress(QString::fromStdString(elsewhere.url("/")));
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return web->title() == QStringLiteral("Request refused"); }, 30'000))
+        << web->title().toStdString();
+
+    service.signal(SIGTERM);
+    EXPECT_EQ(service.exitCode(), 0);
+    const std::string log = service.readAll(true);
+    EXPECT_NE(log.find("POST /app/fav.asp 303"), std::string::npos) << log;
+    EXPECT_NE(log.find("POST /app/fav.asp 403"), std::string::npos) << log;
+    const auto listed = pellamark::service::openStore(store.location(), 1)->list(kUser);
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].title, "Example");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Both servers are on this machine.
+    pellamark::testing::ScopedNoProxy noProxy;
+    prepareWebEngineEnvironment();
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
