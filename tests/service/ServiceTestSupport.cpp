@@ -277,6 +277,22 @@ int Child::exitCode() {
     return -1;
 }
 
+httplib::Client clientFor(int port) {
+    httplib::Client cli("127.0.0.1", port);
+    cli.set_connection_timeout(5);
+    cli.set_read_timeout(10);
+    cli.set_write_timeout(10);
+    return cli;
+}
+
+int countItems(const std::string& page) {
+    int count = 0;
+    for (auto at = page.find("<li class=\"fav\""); at != std::string::npos;
+         at = page.find("<li class=\"fav\"", at + 1))
+        ++count;
+    return count;
+}
+
 int announcedPort(const std::string& line) {
     const auto colon = line.rfind(':');
     if (!line.starts_with("listening on ") || colon == std::string::npos)

@@ -87,6 +87,13 @@ private:
     StoreLocation m_location;
 };
 
+// A client of the service on 127.0.0.1:port. Bounded waits: a test must fail, not hang, when the
+// service stops answering.
+httplib::Client clientFor(int port);
+
+// How many favourites a favourites page lists.
+int countItems(const std::string& page);
+
 // The service running in this process on a free port of 127.0.0.1.
 class RunningService {
 public:
@@ -116,14 +123,7 @@ public:
     int port() const { return m_port; }
     Service& service() { return m_service; }
 
-    // Bounded waits: a test must fail, not hang, when the service stops answering.
-    httplib::Client client() const {
-        httplib::Client cli("127.0.0.1", m_port);
-        cli.set_connection_timeout(5);
-        cli.set_read_timeout(10);
-        cli.set_write_timeout(10);
-        return cli;
-    }
+    httplib::Client client() const { return clientFor(m_port); }
 
     std::vector<std::string> log() const {
         std::lock_guard lock(m_logMutex);

@@ -15,13 +15,6 @@ Child startService(const TestStore& store) {
                   store.databaseOption()});
 }
 
-httplib::Client clientFor(int port) {
-    httplib::Client cli("127.0.0.1", port);
-    cli.set_connection_timeout(5);
-    cli.set_read_timeout(10);
-    return cli;
-}
-
 class ServiceBinary : public ::testing::TestWithParam<StoreKind> {
 protected:
     void SetUp() override {

@@ -36,14 +36,6 @@ std::string addForm(const std::string& title, const std::string& url) {
     return "action=add&title=" + percentEncode(title) + "&url=" + percentEncode(url);
 }
 
-int countItems(const std::string& page) {
-    int count = 0;
-    for (auto at = page.find("<li class=\"fav\""); at != std::string::npos;
-         at = page.find("<li class=\"fav\"", at + 1))
-        ++count;
-    return count;
-}
-
 std::vector<std::string> itemIds(const std::string& page) {
     static const std::regex idField(R"re(name="id" value="(\d+)")re");
     std::vector<std::string> ids;

@@ -29,21 +29,6 @@ std::string addForm(const std::string& title) {
     return "action=add&title=" + title + "&url=https%3A%2F%2Fexample.org%2F" + title;
 }
 
-int countItems(const std::string& page) {
-    int count = 0;
-    for (auto at = page.find("<li class=\"fav\""); at != std::string::npos;
-         at = page.find("<li class=\"fav\"", at + 1))
-        ++count;
-    return count;
-}
-
-httplib::Client clientFor(int port) {
-    httplib::Client cli("127.0.0.1", port);
-    cli.set_connection_timeout(5);
-    cli.set_read_timeout(10);
-    return cli;
-}
-
 // A new database on the shared cluster for one test, dropped afterwards.
 class Database {
 public:
