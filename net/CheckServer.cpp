@@ -20,6 +20,7 @@ bool CheckServer(ServerCheckHost& host, const UrlFetcher& fetch, std::string_vie
     try {
         std::optional<RunTimeError> libraryFailure;
         FetchOptions options;
+        options.totalTimeout = CheckDeadline;
         options.onRunTimeError = [&libraryFailure](std::int32_t number,
                                                    const std::string& description) {
             libraryFailure.emplace(number, description);

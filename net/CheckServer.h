@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -18,6 +19,10 @@ public:
     // Closes the main window for good, which ends the program.
     virtual void UnloadMain() = 0;
 };
+
+// However the service answers, the check gives up after this long: the program must not wait
+// without a window for ever.
+inline constexpr std::chrono::seconds CheckDeadline{60};
 
 using UrlFetcher = std::function<std::string(const std::string& url, const FetchOptions&)>;
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -85,12 +86,14 @@ template <typename T> void set(CURL* handle, CURLoption option, T value) {
 }
 
 // Returns true when the transfer ended on its own (its result is then in `result`), false when
-// the idle time-out ran out first.
-bool runWithIdleTimeout(CURLM* multi, CURL* easy, Transfer& transfer,
-                        std::chrono::milliseconds idleTimeout, CURLcode& result) {
+// the idle time-out or the overall deadline ran out first.
+bool runWithinLimits(CURLM* multi, CURL* easy, Transfer& transfer, const FetchOptions& options,
+                     CURLcode& result) {
     if (curl_multi_add_handle(multi, easy) != CURLM_OK) {
         throw LibraryFailure{CURLE_FAILED_INIT};
     }
+    const auto deadline = Clock::now() + options.totalTimeout;
+    const auto idleTimeout = options.idleTimeout;
     // The multi handle is cleaned up by the caller, which also detaches the easy handle.
     int running = 1;
     while (true) {
@@ -102,7 +105,11 @@ bool runWithIdleTimeout(CURLM* multi, CURL* easy, Transfer& transfer,
             break;
         }
         const auto now = Clock::now();
-        auto wait = std::chrono::milliseconds(1000);
+        if (now >= deadline) {
+            return false;
+        }
+        auto wait = std::min(std::chrono::milliseconds(1000),
+                             std::chrono::ceil<std::chrono::milliseconds>(deadline - now));
         if (transfer.connected) {
             const auto idle =
                 std::chrono::duration_cast<std::chrono::milliseconds>(now - transfer.lastActivity);
@@ -163,6 +170,16 @@ std::string fetch(const std::string& url, const FetchOptions& options) {
     set(handle, CURLOPT_FOLLOWLOCATION, 1L);
     set(handle, CURLOPT_MAXREDIRS, options.maxRedirects);
     set(handle, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(options.connectTimeout.count()));
+    // The library's own bound as well, for the parts of a transfer the loop below cannot see.
+    set(handle, CURLOPT_TIMEOUT_MS,
+        static_cast<long>(std::max<std::int64_t>(1, options.totalTimeout.count())));
+#if LIBCURL_VERSION_NUM >= 0x075700
+    // A name lookup still running at the deadline is abandoned instead of waited for.
+    set(handle, CURLOPT_QUICK_EXIT, 1L);
+#endif
+    if (!options.caFile.empty()) {
+        set(handle, CURLOPT_CAINFO, options.caFile.c_str());
+    }
     set(handle, CURLOPT_WRITEFUNCTION, &onBody);
     set(handle, CURLOPT_WRITEDATA, static_cast<void*>(&transfer));
     set(handle, CURLOPT_HEADERFUNCTION, &onHeader);
@@ -171,8 +188,7 @@ std::string fetch(const std::string& url, const FetchOptions& options) {
     set(handle, CURLOPT_PREREQDATA, static_cast<void*>(&transfer));
 
     CURLcode result = CURLE_OK;
-    const bool finished =
-        runWithIdleTimeout(multi.get(), handle, transfer, options.idleTimeout, result);
+    const bool finished = runWithinLimits(multi.get(), handle, transfer, options, result);
     curl_multi_remove_handle(multi.get(), handle);
 
     if (!finished || transfer.outOfMemory) {

@@ -48,6 +48,7 @@ TEST(CheckServerProbe, FetchesTheProbeAddressOnceWithDefaultLimits) {
     const FetchOptions defaults;
     EXPECT_EQ(seen.connectTimeout, defaults.connectTimeout);
     EXPECT_EQ(seen.idleTimeout, defaults.idleTimeout);
+    EXPECT_EQ(seen.totalTimeout, 60s);
     EXPECT_EQ(seen.maxBodyBytes, defaults.maxBodyBytes);
     EXPECT_EQ(seen.maxRedirects, defaults.maxRedirects);
 }

@@ -114,6 +114,11 @@ void TestHttpServer::setMode(Mode mode) {
     m_mode = mode;
 }
 
+void TestHttpServer::setDripInterval(std::chrono::milliseconds interval) {
+    std::lock_guard lock(m_mutex);
+    m_dripInterval = interval;
+}
+
 std::string TestHttpServer::hostAndPort() const {
     return "127.0.0.1:" + std::to_string(m_port);
 }
@@ -156,6 +161,12 @@ void TestHttpServer::stop() {
 
 bool TestHttpServer::waitFor(Socket socket, bool forWriting, int timeoutMs) const {
     return platform::waitFor(socket, forWriting, m_wake, timeoutMs) == Wait::Ready;
+}
+
+bool TestHttpServer::pause(std::chrono::milliseconds time) const {
+    // The wake socket stands in for the socket waited on too: only stop() makes it readable.
+    platform::waitFor(m_wake, false, m_wake, static_cast<int>(time.count()));
+    return !m_stopping;
 }
 
 void TestHttpServer::acceptLoop() {
@@ -205,13 +216,20 @@ void TestHttpServer::serve(Socket connection) {
     Mode mode = Mode::CloseWithoutAnswer;
     Handler handler;
     HttpRequest request;
+    std::chrono::milliseconds dripInterval{};
     if (complete) {
         request = parseRequestHead(head.substr(0, head.find("\r\n\r\n") + 2));
         std::lock_guard lock(m_mutex);
         m_requests.push_back(request);
         mode = m_mode;
         handler = m_handler;
+        dripInterval = m_dripInterval;
     }
+    const auto holdSilent = [&] {
+        while (waitFor(connection, false, -1) &&
+               receiveSome(connection, buffer, sizeof buffer) > 0) {
+        }
+    };
 
     switch (mode) {
     case Mode::Answer: {
@@ -239,10 +257,40 @@ void TestHttpServer::serve(Socket connection) {
         break;
     }
     case Mode::NeverAnswer:
-        while (waitFor(connection, false, -1) &&
-               receiveSome(connection, buffer, sizeof buffer) > 0) {
+        holdSilent();
+        break;
+    case Mode::HeadersThenStall:
+        if (sendAll("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n")) {
+            holdSilent();
         }
         break;
+    case Mode::DripBody:
+    case Mode::DripHeaders: {
+        const bool headers = mode == Mode::DripHeaders;
+        if (!sendAll(headers ? "HTTP/1.1 200 OK\r\n"
+                             : "HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")) {
+            break;
+        }
+        // Short header lines, so that each one is complete within the client's idle time.
+        const std::string_view drip = headers ? "X: 1\r\n" : "d";
+        for (std::size_t i = 0; pause(dripInterval); ++i) {
+            if (!sendAll(drip.substr(i % drip.size(), 1))) {
+                break;
+            }
+        }
+        break;
+    }
+    case Mode::GiantBody: {
+        constexpr std::size_t kGiant = std::size_t(1) << 30;
+        if (!sendAll("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kGiant) + "\r\n\r\n")) {
+            break;
+        }
+        const std::string chunk(1 << 20, 'g');
+        for (std::size_t sent = 0; sent < kGiant && !m_stopping && sendAll(chunk);
+             sent += chunk.size()) {
+        }
+        break;
+    }
     case Mode::EndlessBody: {
         if (!sendAll("HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n"
                      "Connection: close\r\n\r\n")) {

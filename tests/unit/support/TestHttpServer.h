@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -41,10 +42,14 @@ struct HttpResponse {
 class TestHttpServer {
 public:
     enum class Mode {
-        Answer,            // read the request, answer with the handler's response
-        NeverAnswer,       // read the request, then keep the connection open and silent
-        EndlessBody,       // answer 200 with a body that never ends (no length, no chunks)
-        CloseWithoutAnswer // read the request, then close the connection
+        Answer,             // read the request, answer with the handler's response
+        NeverAnswer,        // read the request, then keep the connection open and silent
+        EndlessBody,        // answer 200 with a body that never ends (no length, no chunks)
+        CloseWithoutAnswer, // read the request, then close the connection
+        HeadersThenStall,   // answer the headers of a 100-byte body, then fall silent
+        DripBody,           // answer the headers, then the body one byte at a time
+        DripHeaders,        // answer the status, then header lines without end, byte by byte
+        GiantBody           // answer 200 with a body of 1 GiB, as fast as the client reads
     };
     using Handler = std::function<HttpResponse(const HttpRequest&)>;
 
@@ -57,6 +62,8 @@ public:
     // Without a handler every request is answered 404 with an empty body.
     void setHandler(Handler handler);
     void setMode(Mode mode);
+    // The pause between the dripped bytes.
+    void setDripInterval(std::chrono::milliseconds interval);
 
     unsigned short port() const { return m_port; }
     // "127.0.0.1:<port>"
@@ -77,6 +84,8 @@ private:
     void acceptLoop();
     void serve(platform::Socket connection);
     bool waitFor(platform::Socket socket, bool forWriting, int timeoutMs) const;
+    // Sleeps; false when the server is stopping.
+    bool pause(std::chrono::milliseconds time) const;
 
     platform::Socket m_listener = platform::NoSocket;
     platform::Socket m_wake = platform::NoSocket; // readable once stop() has been called
@@ -86,6 +95,7 @@ private:
     mutable std::mutex m_mutex;
     Handler m_handler;
     Mode m_mode = Mode::Answer;
+    std::chrono::milliseconds m_dripInterval{1000};
     std::vector<HttpRequest> m_requests;
     int m_connectionsAccepted = 0;
     std::vector<platform::Socket> m_connections;
