@@ -89,5 +89,8 @@ struct UserRegistryLocations {
     std::filesystem::path autostartFolder;
 };
 UserRegistryLocations userRegistryLocations(const char* xdgConfigHome, const char* home);
+// The same from this process's environment, with the home folder from the user database when
+// HOME is not usable.
+UserRegistryLocations currentUserRegistryLocations();
 
 } // namespace pellamark

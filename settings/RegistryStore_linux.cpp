@@ -20,7 +20,7 @@ UserRegistryLocations userRegistryLocations(const char* xdgConfigHome, const cha
     return {config / "pellamark" / "user.reg", config / "autostart"};
 }
 
-std::unique_ptr<RegistryStore> makeUserRegistryStore() {
+UserRegistryLocations currentUserRegistryLocations() {
     const char* home = std::getenv("HOME");
     std::string fallbackHome;
     if (home == nullptr || home[0] != '/') {
@@ -31,7 +31,11 @@ std::unique_ptr<RegistryStore> makeUserRegistryStore() {
         }
         home = fallbackHome.c_str();
     }
-    const auto locations = userRegistryLocations(std::getenv("XDG_CONFIG_HOME"), home);
+    return userRegistryLocations(std::getenv("XDG_CONFIG_HOME"), home);
+}
+
+std::unique_ptr<RegistryStore> makeUserRegistryStore() {
+    const auto locations = currentUserRegistryLocations();
     return std::make_unique<FileRegistryStore>(locations.registryFile, locations.autostartFolder);
 }
 

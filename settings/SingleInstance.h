@@ -19,11 +19,14 @@ public:
     SingleInstance(const SingleInstance&) = delete;
     SingleInstance& operator=(const SingleInstance&) = delete;
 
-    // Takes the lock of the current user's session without waiting.
+    // Takes the current user's lock without waiting. On Linux it is the file pellamark.lock
+    // beside the user's profile (${XDG_CONFIG_HOME:-~/.config}/pellamark), a folder only the
+    // user can write: every copy that works on that profile takes the same file, whatever else
+    // its environment holds. On Windows it is a mutex of the logon session.
     Result acquire();
-    // The same, with the folders given: `runtimeDir` (empty: not available) and the base of
-    // the private fallback folder (`fallbackBase`/pellamark-<uid>).
-    Result acquire(const std::string& runtimeDir, const std::string& fallbackBase);
+    // The same, with the lock's folder given (Linux; made, private, when missing). A folder that
+    // is not the user's own, or that others may write to, leaves the copy Unchecked.
+    Result acquire(const std::string& folder);
 
 private:
     long long m_handle = -1;

@@ -1,7 +1,9 @@
 #include "settings/SingleInstance.h"
 
+#include "settings/DurableFile.h"
+#include "settings/FileRegistryStore.h"
+
 #include <cerrno>
-#include <cstdlib>
 #include <string>
 
 #include <fcntl.h>
@@ -15,26 +17,6 @@ namespace {
 
 constexpr const char* LockFileName = "pellamark.lock";
 
-// A folder only this user can write to, so nobody else can take or fake the lock.
-bool isPrivateFolder(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0)
-        return false;
-    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 022) == 0;
-}
-
-std::string lockFolder(const std::string& runtimeDir, const std::string& fallbackBase) {
-    if (!runtimeDir.empty() && runtimeDir.front() == '/' && isPrivateFolder(runtimeDir))
-        return runtimeDir;
-    const std::string folder = fallbackBase + "/pellamark-" + std::to_string(::geteuid());
-    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST)
-        return {};
-    // A folder planted by someone else, or a symlink to one, is refused.
-    if (!isPrivateFolder(folder))
-        return {};
-    return folder;
-}
-
 } // namespace
 
 SingleInstance::~SingleInstance() {
@@ -43,19 +25,22 @@ SingleInstance::~SingleInstance() {
 }
 
 SingleInstance::Result SingleInstance::acquire() {
-    const char* runtimeDir = std::getenv("XDG_RUNTIME_DIR");
-    return acquire(runtimeDir ? runtimeDir : "", "/tmp");
+    return acquire(currentUserRegistryLocations().registryFile.parent_path().string());
 }
 
-SingleInstance::Result SingleInstance::acquire(const std::string& runtimeDir,
-                                               const std::string& fallbackBase) {
-    const std::string folder = lockFolder(runtimeDir, fallbackBase);
-    if (folder.empty())
+SingleInstance::Result SingleInstance::acquire(const std::string& folder) {
+    if (folder.empty() || folder.front() != '/' || createFolders(folder) != 0)
+        return Result::Unchecked;
+    // The folder as it is now, links followed (a linked configuration folder is still the
+    // user's): only the user may write in it, so nobody else can take or fake the lock.
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    struct stat st {};
+    if (!dir || ::fstat(dir.get(), &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0)
         return Result::Unchecked;
     // O_CLOEXEC: helper processes (the web engine's) must not inherit the lock and keep it
     // after this copy has gone.
-    const int fd = ::open((folder + "/" + LockFileName).c_str(),
-                          O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    const int fd = ::openat(dir.get(), LockFileName,
+                            O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     if (fd < 0)
         return Result::Unchecked;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -11,10 +11,10 @@ SingleInstance::~SingleInstance() {
 }
 
 SingleInstance::Result SingleInstance::acquire() {
-    return acquire({}, {});
+    return acquire(std::string());
 }
 
-SingleInstance::Result SingleInstance::acquire(const std::string&, const std::string&) {
+SingleInstance::Result SingleInstance::acquire(const std::string&) {
     // "Local\" keeps the name per logon session, so every user runs one copy of their own.
     HANDLE mutex = CreateMutexA(nullptr, TRUE, "Local\\Quellworks.Pellamark.Running");
     if (mutex == nullptr)
