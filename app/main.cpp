@@ -15,6 +15,7 @@
 #include "settings/Registry.h"
 #include "settings/RegistryStore.h"
 #include "settings/SingleInstance.h"
+#include "settings/TerminationSignals.h"
 
 #include <QApplication>
 #include <QSessionManager>
@@ -34,6 +35,8 @@ static constexpr std::string_view ServiceHost = config::ServiceHost;
 #endif
 
 int main(int argc, char* argv[]) {
+    // Until the event loop can take them (below), termination requests end start-up at once.
+    endAtOnceOnTerminationSignals();
     // Before anything else, so that a second copy ends at once, silently and successfully.
     SingleInstance instance;
     if (instance.acquire() == SingleInstance::Result::AlreadyRunning)
@@ -68,10 +71,12 @@ int main(int argc, char* argv[]) {
     DialogSet dialogs(settings, profile, window);
     window.setDialogLoader(dialogs);
 
-    TerminationWatcher termination([&window] { window.unloadMain(); });
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager&) { window.sessionEnding(); });
 
     window.Form_Load();
+    // From here on the event loop takes the termination requests and ends the program the way
+    // Exit does.
+    TerminationWatcher termination([&window] { window.unloadMain(); });
     return QApplication::exec();
 }

@@ -14,6 +14,19 @@
 #include "settings/Messages.h"
 #include "settings/RunTimeError.h"
 
+#ifndef _WIN32
+#include "TempDir.h"
+#include "settings/SingleInstance.h"
+#include "settings/TerminationSignals.h"
+
+#include <csignal>
+#include <iostream>
+#include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 using namespace std::chrono_literals;
 using namespace pellamark;
 using pellamark::testing::HttpRequest;
@@ -136,5 +149,59 @@ TEST(CheckServerWithServer, AnswersAsTheServerDoes) {
     EXPECT_EQ(host.calls,
               (std::vector<std::string>{"MsgBox: " + unreachableMessage(), "UnloadMain"}));
 }
+
+// The check runs before the event loop, which is what normally takes termination requests. A
+// copy of the start-up (the lock taken, the signals armed as the program arms them) held by a
+// server that drips its answer must still end at once, with status 0 and the lock freed.
+// Linux only: a windowed Windows program gets no such signals (the call does nothing there).
+#ifndef _WIN32
+TEST(CheckServerWithServer, ATerminationSignalEndsTheCheckAtOnce) {
+    pellamark::testing::ScopedNoProxy noProxy;
+    pellamark::testing::TempDir dir;
+    const std::string lockFolder = (dir / "pellamark").string();
+    int portPipe[2];
+    ASSERT_EQ(::pipe(portPipe), 0);
+    // Forked before the server starts its threads; the child learns the port through the pipe.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        endAtOnceOnTerminationSignals();
+        SingleInstance instance;
+        unsigned short port = 0;
+        if (instance.acquire(lockFolder) != SingleInstance::Result::First ||
+            ::read(portPipe[0], &port, sizeof port) != sizeof port) {
+            ::_exit(3);
+        }
+        RecordingHost host;
+        CheckServer(host, OpenUrl, "127.0.0.1:" + std::to_string(port));
+        ::_exit(4); // the check ended on its own: not what is tested
+    }
+    TestHttpServer server;
+    server.setMode(TestHttpServer::Mode::DripBody);
+    server.setDripInterval(200ms);
+    const unsigned short port = server.port();
+    ASSERT_EQ(::write(portPipe[1], &port, sizeof port), static_cast<ssize_t>(sizeof port));
+    for (int i = 0; i < 200 && server.requests().empty(); ++i) {
+        std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_EQ(server.requests().size(), 1u) << "the check did not start";
+    std::this_thread::sleep_for(500ms); // well into the dripping answer
+
+    const auto signalled = std::chrono::steady_clock::now();
+    ::kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    const auto elapsed = std::chrono::steady_clock::now() - signalled;
+    std::cout << "SIGTERM during the check: ended after "
+              << std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count() << " ms\n";
+
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    EXPECT_LT(elapsed, 1s);
+    SingleInstance next;
+    EXPECT_EQ(next.acquire(lockFolder), SingleInstance::Result::First);
+    ::close(portPipe[0]);
+    ::close(portPipe[1]);
+}
+#endif
 
 } // namespace

@@ -1,0 +1,12 @@
+# When things go wrong: a server that keeps the start-up check waiting.
+find_package(Python3 COMPONENTS Interpreter)
+find_program(PELLAMARK_XVFB Xvfb)
+if(Python3_Interpreter_FOUND AND PELLAMARK_XVFB)
+    add_test(NAME e2e_resilience
+        COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/test_resilience_e2e.py)
+    set_tests_properties(e2e_resilience PROPERTIES
+        LABELS e2e
+        TIMEOUT 300
+        RESOURCE_LOCK pellamark_e2e_port
+        ENVIRONMENT "PELLAMARK_E2E_PROGRAM=$<TARGET_FILE:pellamark_e2e>;PELLAMARK_E2E_PORT=${PELLAMARK_E2E_PORT}")
+endif()
