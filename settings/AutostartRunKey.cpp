@@ -78,9 +78,13 @@ std::int32_t AutostartRunKey::queryValue(const std::string& name, std::uint32_t&
     if (!file) {
         return regcode::FileNotFound;
     }
-    Fd fd(::open(file->c_str(), O_RDONLY | O_CLOEXEC));
-    if (!fd) {
-        return errno == ENOENT ? regcode::FileNotFound : codeForErrno(errno, regcode::ReadFault);
+    Fd fd;
+    struct stat info {};
+    bool notRegular = false;
+    if (const int error = openRegularFile(*file, fd, info, notRegular); error != 0) {
+        // Something that is not a file is no entry either.
+        return error == ENOENT || notRegular ? regcode::FileNotFound
+                                             : codeForErrno(error, regcode::ReadFault);
     }
     std::string text;
     bool tooLarge = false;
@@ -96,8 +100,14 @@ std::int32_t AutostartRunKey::queryValue(const std::string& name, std::uint32_t&
     return answerQuery(REG_SZ_, bytes.data(), bytes.size(), type, data, size);
 }
 
+std::int32_t AutostartRunKey::fail(int error, const fs::path& folder) {
+    m_lastFailure = FileFailure{error, FileFailure::About::Folder, folder};
+    return codeForErrno(error);
+}
+
 std::int32_t AutostartRunKey::setValue(const std::string& name, std::uint32_t type,
                                        const std::uint8_t* data, std::uint32_t size) {
+    m_lastFailure.reset();
     if (type != REG_SZ_ || !isSafeEntryName(name)) {
         return regcode::InvalidParameter;
     }
@@ -106,8 +116,9 @@ std::int32_t AutostartRunKey::setValue(const std::string& name, std::uint32_t ty
     if (!isStorableValueName(command)) {
         return regcode::InvalidParameter;
     }
-    if (const int error = createFolders(m_folder); error != 0) {
-        return codeForErrno(error);
+    fs::path failedAt = m_folder;
+    if (const int error = createFolders(m_folder, &failedAt); error != 0) {
+        return fail(error, failedAt);
     }
     const auto existing = findEntry(name);
     // An entry found under another spelling keeps its name.
@@ -119,20 +130,21 @@ std::int32_t AutostartRunKey::setValue(const std::string& name, std::uint32_t ty
     if (const int error = writeTemporary(m_folder, ".pellamark-autostart.tmp-",
                                          desktopEntryText(stem, command), temporary);
         error != 0) {
-        return codeForErrno(error);
+        return fail(error, m_folder);
     }
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
         const int error = errno;
         ::unlink(temporary.c_str());
-        return codeForErrno(error);
+        return fail(error, m_folder);
     }
     if (const int error = syncFolder(m_folder); error != 0) {
-        return codeForErrno(error);
+        return fail(error, m_folder);
     }
     return regcode::Success;
 }
 
 std::int32_t AutostartRunKey::deleteValue(const std::string& name) {
+    m_lastFailure.reset();
     if (!isSafeEntryName(name)) {
         return regcode::InvalidParameter;
     }
@@ -141,10 +153,10 @@ std::int32_t AutostartRunKey::deleteValue(const std::string& name) {
         return regcode::FileNotFound;
     }
     if (::unlink(file->c_str()) != 0) {
-        return errno == ENOENT ? regcode::FileNotFound : codeForErrno(errno);
+        return errno == ENOENT ? regcode::FileNotFound : fail(errno, m_folder);
     }
     if (const int error = syncFolder(m_folder); error != 0) {
-        return codeForErrno(error);
+        return fail(error, m_folder);
     }
     return regcode::Success;
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "settings/DurableFile.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -24,12 +26,17 @@ public:
     std::int32_t deleteValue(const std::string& name);
 
     const std::filesystem::path& folder() const { return m_folder; }
+    // Where the last failed setValue or deleteValue failed.
+    const std::optional<FileFailure>& lastFailure() const { return m_lastFailure; }
 
 private:
+    std::int32_t fail(int error, const std::filesystem::path& folder);
+
     // The entry of that value: the exact spelling first, else one that differs only by case.
     std::optional<std::filesystem::path> findEntry(const std::string& name) const;
 
     std::filesystem::path m_folder;
+    std::optional<FileFailure> m_lastFailure;
 };
 
 // Whether a key path names the Run key, or a key above it. The Run key always exists, and so

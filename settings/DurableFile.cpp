@@ -1,8 +1,11 @@
 #include "settings/DurableFile.h"
 
+#include "settings/Messages.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -31,11 +34,32 @@ int writeAll(int fd, std::string_view bytes) {
 
 } // namespace
 
-void Fd::reset() {
+void Fd::reset(int fd) {
     if (m_fd >= 0) {
         ::close(m_fd);
     }
-    m_fd = -1;
+    m_fd = fd;
+}
+
+int openRegularFile(const fs::path& file, Fd& fd, struct stat& info, bool& notRegular) {
+    notRegular = false;
+    fd.reset(::open(file.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    if (!fd) {
+        return errno;
+    }
+    if (::fstat(fd.get(), &info) != 0) {
+        return errno;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        notRegular = true;
+        return S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+    }
+    // A regular file reads the same either way; reads that wait are what the rest expects.
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        return errno;
+    }
+    return 0;
 }
 
 int readWhole(int fd, std::size_t limit, std::string& bytes, bool& tooLarge) {
@@ -97,22 +121,33 @@ int syncFolder(const fs::path& folder) {
     return ::fsync(fd.get()) == 0 ? 0 : errno;
 }
 
-int createFolders(const fs::path& folder) {
+int createFolders(const fs::path& folder, fs::path* failedAt) {
+    const auto failed = [&](int error) {
+        if (failedAt != nullptr) {
+            *failedAt = folder;
+        }
+        return error;
+    };
     struct stat info {};
     if (::stat(folder.c_str(), &info) == 0) {
-        return S_ISDIR(info.st_mode) ? 0 : ENOTDIR;
+        return S_ISDIR(info.st_mode) ? 0 : failed(ENOTDIR);
     }
     if (errno != ENOENT) {
-        return errno;
+        return failed(errno);
     }
     const fs::path parent = folder.parent_path();
     if (!parent.empty() && parent != folder) {
-        if (const int error = createFolders(parent); error != 0) {
+        if (const int error = createFolders(parent, failedAt); error != 0) {
             return error;
         }
     }
     if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
-        return errno;
+        // Could not be made in its parent: that is the folder to name.
+        const int error = errno;
+        if (failedAt != nullptr) {
+            *failedAt = parent.empty() ? folder : parent;
+        }
+        return error;
     }
     return 0;
 }
@@ -137,6 +172,32 @@ int lockExclusive(int fd, std::chrono::milliseconds wait) {
         std::this_thread::sleep_for(
             std::min<std::chrono::steady_clock::duration>(pause, deadline - now));
         pause = std::min(pause * 2, std::chrono::milliseconds(5));
+    }
+}
+
+std::string describeFileFailure(const FileFailure& failure) {
+    const std::string path = failure.path.string();
+    const bool folder = failure.about == FileFailure::About::Folder;
+    if (failure.about == FileFailure::About::NotARegularFile) {
+        return notARegularFileReason(path);
+    }
+    switch (failure.error) {
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return folder ? folderReadOnlyReason(path) : fileReadOnlyReason(path);
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return diskFullReason(folder ? path : failure.path.parent_path().string());
+    case ENOTDIR:
+        return notAFolderReason(path);
+    case ENOENT:
+        return folder ? missingFolderReason(path) : fileFailureReason(path, std::strerror(ENOENT));
+    case ETIMEDOUT:
+        return fileBusyReason(path);
+    default:
+        return fileFailureReason(path, std::strerror(failure.error));
     }
 }
 

@@ -14,6 +14,8 @@
 #include <string_view>
 #include <utility>
 
+#include <sys/stat.h>
+
 namespace pellamark {
 
 // Closes a descriptor on every path out of a scope.
@@ -26,11 +28,17 @@ public:
     int get() const { return m_fd; }
     explicit operator bool() const { return m_fd >= 0; }
     int release() { return std::exchange(m_fd, -1); }
-    void reset();
+    // Closes the descriptor held and takes `fd` instead.
+    void reset(int fd = -1);
 
 private:
     int m_fd;
 };
+
+// Opens a file for reading without waiting: a FIFO (or a device) at the path would block an
+// ordinary open until someone writes to it. Whatever is not a regular file is refused with
+// EISDIR (a folder) or EINVAL (anything else) and `notRegular` set; `info` is the file's status.
+int openRegularFile(const std::filesystem::path& file, Fd& fd, struct stat& info, bool& notRegular);
 
 // Reads a whole file, at most `limit` bytes (one more marks it as too large).
 int readWhole(int fd, std::size_t limit, std::string& bytes, bool& tooLarge);
@@ -44,11 +52,26 @@ int writeTemporary(const std::filesystem::path& folder, const std::string& prefi
 int syncFolder(const std::filesystem::path& folder);
 
 // Creates the folder and any missing folders above it as private folders; folders that exist
-// keep their modes.
-int createFolders(const std::filesystem::path& folder);
+// keep their modes. On failure `failedAt`, when given, names the folder that could not be made.
+int createFolders(const std::filesystem::path& folder, std::filesystem::path* failedAt = nullptr);
 
 // Takes the exclusive lock on `fd`, waiting at most `wait` for another holder (ETIMEDOUT).
 int lockExclusive(int fd, std::chrono::milliseconds wait);
+
+// Where a file operation failed, so that the user can be told in plain words.
+struct FileFailure {
+    enum class About {
+        Folder,          // making or replacing a file in the folder `path`
+        File,            // opening, reading or locking the file `path`
+        NotARegularFile, // `path` is a folder, a FIFO, a device ...
+    };
+    int error = 0;
+    About about = About::Folder;
+    std::filesystem::path path;
+};
+
+// The failure in plain words ("The folder /home/ann/.config/pellamark is read-only").
+std::string describeFileFailure(const FileFailure& failure);
 
 // The registry's return code for a failed file operation.
 std::int32_t codeForErrno(int error, std::int32_t otherwise = regcode::WriteFault);

@@ -2,6 +2,7 @@
 
 #include "settings/DurableFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -104,17 +105,19 @@ void removeAbandonedTemporaries(const fs::path& folder, std::string_view tempPre
     }
 }
 
-// Keeps the generation about to be replaced as <file>.prev. The file itself stays in place until
-// the final rename, so a crash at any point leaves a complete file under its name.
-int keepPreviousGeneration(const fs::path& file, const std::string& tempPrefix,
-                           const std::string& bytes) {
+// Keeps the generation about to be replaced (the file `current`, which is `file` or the target of
+// that link) as <file>.prev. The file itself stays in place until the final rename, so a crash at
+// any point leaves a complete file under its name.
+int keepPreviousGeneration(const fs::path& file, const fs::path& current,
+                           const std::string& tempPrefix, const std::string& bytes) {
     fs::path prev = file;
     prev += ".prev";
     fs::path prevTemp = file.parent_path() / (tempPrefix + "prev");
     ::unlink(prevTemp.c_str());
     int error = 0;
-    if (::link(file.c_str(), prevTemp.c_str()) != 0) {
-        // No hard links here: write a copy of what was read instead.
+    if (::link(current.c_str(), prevTemp.c_str()) != 0) {
+        // No hard links here (or the link's target is on another disk): write a copy of what was
+        // read instead.
         error = writeTemporary(file.parent_path(), tempPrefix, bytes, prevTemp);
     }
     if (error == 0 && ::rename(prevTemp.c_str(), prev.c_str()) != 0) {
@@ -148,6 +151,32 @@ int moveDamagedFileAside(const fs::path& file) {
     return error;
 }
 
+// The file a write replaces: the store's own name, or, when that is a symbolic link, the file
+// the link finally leads to (which need not exist yet), so that the link stays in place and its
+// target gets the new text.
+int resolveLinks(const fs::path& file, fs::path& target) {
+    fs::path current = file;
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat info {};
+        if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) {
+            target = current;
+            return 0;
+        }
+        std::string destination(std::max<std::size_t>(info.st_size, 255) + 1, '\0');
+        const ssize_t length = ::readlink(current.c_str(), destination.data(), destination.size());
+        if (length < 0) {
+            return errno;
+        }
+        if (static_cast<std::size_t>(length) >= destination.size()) {
+            return ENAMETOOLONG; // changed while being read
+        }
+        destination.resize(static_cast<std::size_t>(length));
+        const fs::path next(destination);
+        current = next.is_absolute() ? next : current.parent_path() / next;
+    }
+    return ELOOP;
+}
+
 } // namespace
 
 FileRegistryStore::FileRegistryStore(fs::path registryFile, fs::path autostartFolder,
@@ -172,17 +201,11 @@ std::int32_t FileRegistryStore::resolve(RegHandle handle, std::string& path) con
 FileRegistryStore::Snapshot FileRegistryStore::readSnapshot() const {
     Snapshot snapshot;
     const auto readFile = [](const fs::path& file, std::string& bytes, FileStamp* stamp,
-                             bool& tooLarge) -> int {
-        Fd fd(::open(file.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!fd) {
-            return errno;
-        }
+                             bool& tooLarge, bool& notRegular) -> int {
+        Fd fd;
         struct stat info {};
-        if (::fstat(fd.get(), &info) != 0) {
-            return errno;
-        }
-        if (!S_ISREG(info.st_mode)) {
-            return EISDIR;
+        if (const int error = openRegularFile(file, fd, info, notRegular); error != 0) {
+            return error;
         }
         if (stamp != nullptr) {
             *stamp = stampOf<FileStamp>(info);
@@ -191,12 +214,11 @@ FileRegistryStore::Snapshot FileRegistryStore::readSnapshot() const {
     };
 
     bool tooLarge = false;
-    const int error = readFile(m_file, snapshot.bytes, &snapshot.stamp, tooLarge);
+    const int error =
+        readFile(m_file, snapshot.bytes, &snapshot.stamp, tooLarge, snapshot.notRegular);
     if (error == ENOENT || error == ENOTDIR) {
         snapshot.state = Snapshot::State::Missing;
-        return snapshot;
-    }
-    if (error != 0) {
+    } else if (error != 0) {
         snapshot.state = Snapshot::State::Unreadable;
         snapshot.error = error;
     } else if (auto document = tooLarge ? std::nullopt : parseRegFile(snapshot.bytes)) {
@@ -207,11 +229,13 @@ FileRegistryStore::Snapshot FileRegistryStore::readSnapshot() const {
         snapshot.state = Snapshot::State::Damaged;
     }
 
-    // The current generation cannot be used: fall back to the one before it, if that is good.
+    // The current generation is gone or cannot be used: go on from the one before it, if that is
+    // sound, so the user keeps their profile. A write then makes it the current one again.
     std::string previous;
     fs::path prevFile = m_file;
     prevFile += ".prev";
-    if (readFile(prevFile, previous, nullptr, tooLarge) == 0 && !tooLarge) {
+    bool prevNotRegular = false;
+    if (readFile(prevFile, previous, nullptr, tooLarge, prevNotRegular) == 0 && !tooLarge) {
         if (auto document = parseRegFile(previous)) {
             snapshot.document = std::move(*document);
         }
@@ -238,25 +262,51 @@ const RegFileDocument& FileRegistryStore::currentDocument() {
     return m_fallback;
 }
 
+std::int32_t FileRegistryStore::fail(int error, FileFailure::About about, const fs::path& path,
+                                     std::int32_t otherwise) {
+    m_lastWriteFailure = describeFileFailure(FileFailure{error, about, path});
+    return codeForErrno(error, otherwise);
+}
+
+std::int32_t FileRegistryStore::runKeyWrite(std::int32_t code) {
+    if (code != regcode::Success && m_run.lastFailure()) {
+        m_lastWriteFailure = describeFileFailure(*m_run.lastFailure());
+    }
+    return code;
+}
+
 template <typename Change> std::int32_t FileRegistryStore::modify(Change change) {
     const fs::path folder = m_file.parent_path();
-    if (const int error = createFolders(folder); error != 0) {
-        return codeForErrno(error);
+    fs::path failedAt = folder;
+    if (const int error = createFolders(folder, &failedAt); error != 0) {
+        return fail(error, FileFailure::About::Folder, failedAt);
     }
     fs::path lockFile = m_file;
     lockFile += ".lock";
-    Fd lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    Fd lock(::open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NONBLOCK | O_NOCTTY, 0600));
     if (!lock) {
-        return codeForErrno(errno);
+        const int error = errno;
+        // A lock file that exists is the one in the way; else it could not be made in the folder.
+        struct stat info {};
+        const bool exists = ::lstat(lockFile.c_str(), &info) == 0;
+        return fail(error, exists ? FileFailure::About::File : FileFailure::About::Folder,
+                    exists ? lockFile : folder);
     }
     if (const int error = lockExclusive(lock.get(), m_options.lockWait); error != 0) {
-        return error == ETIMEDOUT ? regcode::Timeout : codeForErrno(error);
+        const bool busy = error == ETIMEDOUT;
+        return fail(error, FileFailure::About::File, busy ? m_file : lockFile,
+                    busy ? regcode::Timeout : regcode::WriteFault);
     }
 
     Snapshot snapshot = readSnapshot();
     if (snapshot.state == Snapshot::State::Unreadable) {
-        // Not provably damaged (permissions, I/O error): leave it alone rather than replace it.
-        return codeForErrno(snapshot.error, regcode::ReadFault);
+        // Not provably damaged (permissions, I/O error, not a file): leave it alone rather than
+        // replace it.
+        if (snapshot.notRegular) {
+            fail(snapshot.error, FileFailure::About::NotARegularFile, m_file);
+            return regcode::ReadFault;
+        }
+        return fail(snapshot.error, FileFailure::About::File, m_file, regcode::ReadFault);
     }
     RegFileDocument document = snapshot.document;
     const std::optional<std::int32_t> code = change(document);
@@ -275,29 +325,44 @@ std::int32_t FileRegistryStore::commit(const Snapshot& snapshot, const RegFileDo
         // Never replace the file with one that could not be read back.
         return regcode::InvalidParameter;
     }
+    fs::path target;
+    if (const int error = resolveLinks(m_file, target); error != 0) {
+        return fail(error, FileFailure::About::File, m_file);
+    }
+    // The new text is made in the folder of the file it replaces, so the rename is atomic even
+    // when that file is a link's target elsewhere.
     const fs::path folder = m_file.parent_path();
+    const fs::path targetFolder = target.parent_path();
     const std::string tempPrefix = m_file.filename().string() + ".tmp-";
+    const std::string targetPrefix = target.filename().string() + ".tmp-";
     removeAbandonedTemporaries(folder, tempPrefix);
+    if (targetFolder != folder) {
+        removeAbandonedTemporaries(targetFolder, targetPrefix);
+    }
 
     fs::path temporary;
-    if (const int error = writeTemporary(folder, tempPrefix, text, temporary); error != 0) {
-        return codeForErrno(error);
+    if (const int error = writeTemporary(targetFolder, targetPrefix, text, temporary); error != 0) {
+        return fail(error, FileFailure::About::Folder, targetFolder);
     }
     int error = 0;
+    fs::path failedIn = folder;
     if (snapshot.state == Snapshot::State::Good) {
-        error = keepPreviousGeneration(m_file, tempPrefix, snapshot.bytes);
+        error = keepPreviousGeneration(m_file, target, tempPrefix, snapshot.bytes);
     } else if (snapshot.state == Snapshot::State::Damaged) {
-        error = moveDamagedFileAside(m_file);
+        // Kept beside the damaged file itself: moving it is a rename in its own folder.
+        error = moveDamagedFileAside(target);
+        failedIn = targetFolder;
     }
-    if (error == 0 && ::rename(temporary.c_str(), m_file.c_str()) != 0) {
+    if (error == 0 && ::rename(temporary.c_str(), target.c_str()) != 0) {
         error = errno;
+        failedIn = targetFolder;
     }
     if (error != 0) {
         ::unlink(temporary.c_str());
-        return codeForErrno(error);
+        return fail(error, FileFailure::About::Folder, failedIn);
     }
-    if (const int syncError = syncFolder(folder); syncError != 0) {
-        return codeForErrno(syncError);
+    if (const int syncError = syncFolder(targetFolder); syncError != 0) {
+        return fail(syncError, FileFailure::About::Folder, targetFolder);
     }
 
     struct stat info {};
@@ -328,6 +393,7 @@ std::int32_t FileRegistryStore::openKey(RegHandle root, const std::string& path,
 }
 
 std::int32_t FileRegistryStore::createKey(RegHandle root, const std::string& path, RegHandle& key) {
+    m_lastWriteFailure.clear();
     return guarded([&] {
         std::string base;
         if (const auto code = resolve(root, base); code != regcode::Success) {
@@ -378,6 +444,7 @@ std::int32_t FileRegistryStore::queryValue(RegHandle key, const std::string& nam
 
 std::int32_t FileRegistryStore::setValue(RegHandle key, const std::string& name, std::uint32_t type,
                                          const std::uint8_t* data, std::uint32_t size) {
+    m_lastWriteFailure.clear();
     return guarded([&] {
         std::string path;
         if (const auto code = resolve(key, path); code != regcode::Success) {
@@ -387,7 +454,7 @@ std::int32_t FileRegistryStore::setValue(RegHandle key, const std::string& name,
             return regcode::InvalidParameter;
         }
         if (isRunKey(path)) {
-            return m_run.setValue(name, type, data, size);
+            return runKeyWrite(m_run.setValue(name, type, data, size));
         }
         if (!isStorableValueName(name)) {
             return regcode::InvalidParameter;
@@ -411,13 +478,14 @@ std::int32_t FileRegistryStore::setValue(RegHandle key, const std::string& name,
 }
 
 std::int32_t FileRegistryStore::deleteValue(RegHandle key, const std::string& name) {
+    m_lastWriteFailure.clear();
     return guarded([&] {
         std::string path;
         if (const auto code = resolve(key, path); code != regcode::Success) {
             return code;
         }
         if (isRunKey(path)) {
-            return m_run.deleteValue(name);
+            return runKeyWrite(m_run.deleteValue(name));
         }
         const RegFileKey* found = findKey(currentDocument(), path);
         if (found == nullptr || findValue(*found, name) == nullptr) {

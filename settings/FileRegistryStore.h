@@ -1,6 +1,7 @@
 #pragma once
 
 #include "settings/AutostartRunKey.h"
+#include "settings/DurableFile.h"
 #include "settings/RegFileFormat.h"
 #include "settings/RegistryStore.h"
 
@@ -22,8 +23,10 @@ struct FileRegistryStoreOptions {
 // mapped to freedesktop autostart entries.
 //
 // Beside the file live: <file>.lock (the writers' lock), <file>.prev (the last good generation
-// before the current one, read when the file is damaged), <file>.damaged-<UTC time> (damaged files
-// moved aside by a write) and, only while a write runs, <file>.tmp-XXXXXX.
+// before the current one, read when the file is missing or damaged), <file>.damaged-<UTC time>
+// (damaged files moved aside by a write) and, only while a write runs, <file>.tmp-XXXXXX.
+// When the file is a symbolic link, writes replace the link's target in the target's own folder
+// (where a damaged target is also moved aside) and the link stays.
 class FileRegistryStore final : public RegistryStore {
 public:
     // Touches nothing on disk: the folders are created by the first write that needs them.
@@ -39,6 +42,7 @@ public:
                           const std::uint8_t* data, std::uint32_t size) override;
     std::int32_t deleteValue(RegHandle key, const std::string& name) override;
     std::int32_t closeKey(RegHandle key) override;
+    std::string lastWriteFailure() const override { return m_lastWriteFailure; }
 
     const std::filesystem::path& registryFile() const { return m_file; }
     const std::filesystem::path& autostartFolder() const { return m_run.folder(); }
@@ -52,7 +56,8 @@ private:
     // What a read of the file found.
     struct Snapshot {
         enum class State { Missing, Good, Damaged, Unreadable } state = State::Missing;
-        int error = 0; // errno when Unreadable
+        int error = 0;           // errno when Unreadable
+        bool notRegular = false; // Unreadable because it is a folder, a FIFO, a device ...
         FileStamp stamp;
         std::string bytes;        // the file as read (Good)
         RegFileDocument document; // the view the calls see (the .prev one when damaged)
@@ -68,6 +73,11 @@ private:
     // succeeds), or any other code to give up with, without writing.
     template <typename Change> std::int32_t modify(Change change);
     std::int32_t commit(const Snapshot& snapshot, const RegFileDocument& document);
+    // Records why a write failed and returns its code.
+    std::int32_t fail(int error, FileFailure::About about, const std::filesystem::path& path,
+                      std::int32_t otherwise = regcode::WriteFault);
+    // Takes the reason of a failed write to the Run key.
+    std::int32_t runKeyWrite(std::int32_t code);
 
     std::filesystem::path m_file;
     AutostartRunKey m_run;
@@ -79,6 +89,7 @@ private:
     std::optional<FileStamp> m_cacheStamp;
     RegFileDocument m_cache;
     RegFileDocument m_fallback; // the view while the file is missing, damaged or unreadable
+    std::string m_lastWriteFailure;
 };
 
 // Where makeUserRegistryStore() keeps the current user's store:

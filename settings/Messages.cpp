@@ -47,6 +47,38 @@ std::string pageViewUnavailableMessage(std::string_view reason) {
     return "The page view could not be started (" + std::string(reason) + ").";
 }
 
+std::string folderReadOnlyReason(std::string_view folder) {
+    return "The folder " + std::string(folder) + " is read-only";
+}
+
+std::string fileReadOnlyReason(std::string_view file) {
+    return "The file " + std::string(file) + " is read-only";
+}
+
+std::string diskFullReason(std::string_view folder) {
+    return "The disk that holds the folder " + std::string(folder) + " is full";
+}
+
+std::string notAFolderReason(std::string_view path) {
+    return std::string(path) + " is in the way of a folder: it is not a folder";
+}
+
+std::string missingFolderReason(std::string_view folder) {
+    return "The folder " + std::string(folder) + " does not exist";
+}
+
+std::string notARegularFileReason(std::string_view path) {
+    return std::string(path) + " is not an ordinary file";
+}
+
+std::string fileBusyReason(std::string_view file) {
+    return "The file " + std::string(file) + " is kept busy by another program";
+}
+
+std::string fileFailureReason(std::string_view file, std::string_view detail) {
+    return "The file " + std::string(file) + " could not be written (" + std::string(detail) + ")";
+}
+
 std::string aboutTitle() {
     return "About " + std::string(ProgramTitle);
 }

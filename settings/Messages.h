@@ -50,6 +50,19 @@ inline constexpr std::string_view TermsUnavailableMessage =
     "The terms and conditions could not be opened. They are in the file terms.txt in the "
     "program's folder.";
 
+// ---- a store that could not be written ----
+
+// The store's reasons, in plain words, each naming the folder or file concerned.
+std::string folderReadOnlyReason(std::string_view folder);
+std::string fileReadOnlyReason(std::string_view file);
+std::string diskFullReason(std::string_view folder);
+std::string notAFolderReason(std::string_view path);
+std::string missingFolderReason(std::string_view folder);
+std::string notARegularFileReason(std::string_view path);
+std::string fileBusyReason(std::string_view file);
+// Any other failure, with the system's description of it.
+std::string fileFailureReason(std::string_view file, std::string_view detail);
+
 // ---- the options dialog ----
 
 inline constexpr std::string_view OptionsTitle = "User Options";

@@ -58,6 +58,10 @@ public:
     virtual std::int32_t deleteValue(RegHandle key, const std::string& name) = 0;
     // RegCloseKey: InvalidHandle for 0 or an unknown handle.
     virtual std::int32_t closeKey(RegHandle key) = 0;
+
+    // Why the last write (createKey, setValue, deleteValue) failed, in plain words for the user
+    // ("The folder ... is read-only"); empty when it did not fail or the code says all there is.
+    virtual std::string lastWriteFailure() const { return {}; }
 };
 
 // Answers a RegQueryValueExA-style query from a stored value: the type and size alone when
