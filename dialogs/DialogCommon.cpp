@@ -4,6 +4,7 @@
 #include "components/QtText.h"
 #include "settings/GlobalSettings.h"
 #include "settings/Messages.h"
+#include "settings/Profile.h"
 #include "settings/RunTimeError.h"
 
 #include <QAbstractButton>
@@ -92,6 +93,16 @@ bool runReported(DialogHost& host, const std::function<void()>& handler) {
         return true;
     } catch (...) {
         reportFailureAndEnd(host, std::current_exception());
+        return false;
+    }
+}
+
+bool saveProfile(DialogHost& host, const std::function<void()>& write) {
+    try {
+        write();
+        return true;
+    } catch (const ProfileNotSaved& notSaved) {
+        host.messageBoxes().MsgBox(qtText(profileNotSavedMessage(notSaved.what())));
         return false;
     }
 }

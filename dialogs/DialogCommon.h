@@ -39,6 +39,10 @@ void reportFailureAndEnd(DialogHost& host, std::exception_ptr failure);
 // would. Returns false when the handler failed.
 bool runReported(DialogHost& host, const std::function<void()>& handler);
 
+// Runs the profile routine that writes; when the store refuses a write, tells the user why and
+// returns false, and the dialog stays open with what was typed. Other failures pass on.
+bool saveProfile(DialogHost& host, const std::function<void()>& write);
+
 // Points the view at the favourites page again and brings the main window back, restoring it
 // when it was left minimised, then gives the two locked tray items back.
 void bringMainBack(const GlobalSettings& settings, DialogHost& host);

@@ -82,7 +82,9 @@ void frmOptions::cmdChange_Click() {
         m_settings.NewEmailAddress = txtChangeEmailAddress->text().toStdString();
         m_settings.StartWithWindows = chkStartUp->isChecked();
         CoreHosts profileHost(host(), &m_loader);
-        m_profile.SaveOptions(profileHost);
+        if (!saveProfile(host(), [&] { m_profile.SaveOptions(profileHost); })) {
+            return;
+        }
         bringMainBack(m_settings, host());
         close();
     });

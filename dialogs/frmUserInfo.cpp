@@ -102,7 +102,9 @@ void frmUserInfo::cmdOK_Click() {
             return;
         }
         m_settings.NewEmailAddress = text.toStdString();
-        m_profile.CreateProfile();
+        if (!saveProfile(host(), [this] { m_profile.CreateProfile(); })) {
+            return;
+        }
         m_profile.ReadProfile();
         host().setPageAddress(QString::fromStdString(m_settings.FavoritesUrl));
         host().showMain();

@@ -47,6 +47,10 @@ std::string pageViewUnavailableMessage(std::string_view reason) {
     return "The page view could not be started (" + std::string(reason) + ").";
 }
 
+std::string profileNotSavedMessage(std::string_view reason) {
+    return "Your profile could not be saved. " + std::string(reason) + ".";
+}
+
 std::string folderReadOnlyReason(std::string_view folder) {
     return "The folder " + std::string(folder) + " is read-only";
 }
@@ -77,6 +81,21 @@ std::string fileBusyReason(std::string_view file) {
 
 std::string fileFailureReason(std::string_view file, std::string_view detail) {
     return "The file " + std::string(file) + " could not be written (" + std::string(detail) + ")";
+}
+
+std::string storeCodeReason(std::int32_t code) {
+    switch (code) {
+    case 5:
+        return "Access to the profile was denied";
+    case 8:
+        return "There is not enough memory";
+    case 112:
+        return "The disk is full";
+    case 1460:
+        return "The profile is kept busy by another program";
+    default:
+        return "The profile could not be written (error " + std::to_string(code) + ")";
+    }
 }
 
 std::string aboutTitle() {

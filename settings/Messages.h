@@ -50,7 +50,10 @@ inline constexpr std::string_view TermsUnavailableMessage =
     "The terms and conditions could not be opened. They are in the file terms.txt in the "
     "program's folder.";
 
-// ---- a store that could not be written ----
+// ---- a profile that could not be saved (the sign-up and options dialogs) ----
+
+// The message box: a fixed sentence, then the store's reason.
+std::string profileNotSavedMessage(std::string_view reason);
 
 // The store's reasons, in plain words, each naming the folder or file concerned.
 std::string folderReadOnlyReason(std::string_view folder);
@@ -62,6 +65,8 @@ std::string notARegularFileReason(std::string_view path);
 std::string fileBusyReason(std::string_view file);
 // Any other failure, with the system's description of it.
 std::string fileFailureReason(std::string_view file, std::string_view detail);
+// The reason for a store that has no words of its own: from the return code alone.
+std::string storeCodeReason(std::int32_t code);
 
 // ---- the options dialog ----
 

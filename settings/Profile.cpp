@@ -1,5 +1,7 @@
 #include "settings/Profile.h"
 
+#include "settings/Messages.h"
+
 #include <charconv>
 #include <cmath>
 #include <utility>
@@ -45,34 +47,47 @@ void Profile::ReadProfile() {
     m_settings.FavoritesUrl = buildFavoritesUrl(m_serviceHost, m_settings);
 }
 
+void Profile::requireWritten() const {
+    const std::int32_t code = m_registry.LastWriteResult();
+    if (code == regcode::Success) {
+        return;
+    }
+    const std::string& reason = m_registry.LastWriteFailure();
+    throw ProfileNotSaved(reason.empty() ? storeCodeReason(code) : reason);
+}
+
+void Profile::store(const char* path, const std::string& name, const std::string& value) {
+    m_registry.SetRegValue(HKEY_CURRENT_USER_, path, name, value);
+    requireWritten();
+}
+
 void Profile::CreateProfile() {
     const std::string userId = m_newUserId();
 
     m_registry.CreateRegKey(HKEY_CURRENT_USER_, ProfileParentKey);
+    requireWritten();
     m_registry.CreateRegKey(HKEY_CURRENT_USER_, ProfileKey);
-    m_registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKey, "UserId", userId);
-    m_registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKey, "EmailAddress",
-                           m_settings.NewEmailAddress);
-    m_registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKey, "PubId", "2");
-    m_registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKey, "Version", "1.00.00");
-    m_registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKey, "StartUp", "1");
-    m_registry.SetRegValue(HKEY_CURRENT_USER_, RunKey, m_executable.fileNameWithoutExtension,
-                           m_executable.fullPath);
+    requireWritten();
+    store(ProfileKey, "UserId", userId);
+    store(ProfileKey, "EmailAddress", m_settings.NewEmailAddress);
+    store(ProfileKey, "PubId", "2");
+    store(ProfileKey, "Version", "1.00.00");
+    store(ProfileKey, "StartUp", "1");
+    store(RunKey, m_executable.fileNameWithoutExtension, m_executable.fullPath);
 }
 
 void Profile::SaveOptions(ProfileHost& host) {
     if (!trimSpaces(m_settings.NewEmailAddress).empty()) {
-        m_registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKey, "EmailAddress",
-                               m_settings.NewEmailAddress);
+        store(ProfileKey, "EmailAddress", m_settings.NewEmailAddress);
     }
     if (m_settings.StartWithWindows) {
-        m_registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKey, "StartUp", "1");
-        m_registry.SetRegValue(HKEY_CURRENT_USER_, RunKey, m_executable.fileNameWithoutExtension,
-                               m_executable.fullPath);
+        store(ProfileKey, "StartUp", "1");
+        store(RunKey, m_executable.fileNameWithoutExtension, m_executable.fullPath);
     } else {
-        m_registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKey, "StartUp", "0");
+        store(ProfileKey, "StartUp", "0");
         m_registry.DeleteRegValue(HKEY_CURRENT_USER_, RunKey,
                                   m_executable.fileNameWithoutExtension);
+        requireWritten();
     }
     ReadProfile();
     host.SetPageAddress(m_settings.FavoritesUrl);

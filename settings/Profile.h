@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 
@@ -23,6 +24,13 @@ public:
     virtual void LoadSignUpDialog() = 0;
 };
 
+// A profile write that the store could not carry out. CreateProfile and SaveOptions stop at the
+// first one; what() is the store's reason in plain words, for the user.
+class ProfileNotSaved : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 inline constexpr const char* ProfileParentKey = "Software\\Quellworks";
 inline constexpr const char* ProfileKey = "Software\\Quellworks\\Pellamark";
 
@@ -34,6 +42,7 @@ public:
 
     void LoadProfile(ProfileHost& host);
     void ReadProfile();
+    // Both throw ProfileNotSaved at the first write the store refuses; the writes before it stay.
     void CreateProfile();
     void SaveOptions(ProfileHost& host);
 
@@ -41,6 +50,11 @@ public:
     void setUserIdGenerator(std::function<std::string()> generator);
 
 private:
+    // Throws ProfileNotSaved when the registry call just made did not store what it was given.
+    void requireWritten() const;
+    // SetRegValue, then requireWritten.
+    void store(const char* path, const std::string& name, const std::string& value);
+
     Registry& m_registry;
     GlobalSettings& m_settings;
     ExecutableInfo m_executable;

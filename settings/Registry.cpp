@@ -110,6 +110,20 @@ std::optional<std::int32_t> numericTextToInt32(std::string_view text) {
     return static_cast<std::int32_t>(rounded);
 }
 
+void Registry::startWrite() {
+    m_lastWriteResult = regcode::Success;
+    m_lastWriteFailure.clear();
+}
+
+std::int32_t Registry::recordWrite(std::int32_t code) {
+    record(code);
+    if (code != regcode::Success && m_lastWriteResult == regcode::Success) {
+        m_lastWriteResult = code;
+        m_lastWriteFailure = m_store.lastWriteFailure();
+    }
+    return code;
+}
+
 bool Registry::RegKeyExists(RegHandle root, const std::string& path) {
     RegHandle key = 0;
     record(m_store.openKey(root, path, key));
@@ -159,34 +173,40 @@ void Registry::SetRegValue(RegHandle root, const std::string& path, const std::s
     const std::optional<std::int32_t> number =
         isNumericText(value) ? numericTextToInt32(value) : std::nullopt;
 
+    startWrite();
     RegHandle key = 0;
-    record(m_store.createKey(root, path, key));
+    recordWrite(m_store.createKey(root, path, key));
     if (number) {
         const auto bytes = packDword(static_cast<std::uint32_t>(*number));
-        record(m_store.setValue(key, name, REG_DWORD_, bytes.data(), DwordSize));
+        recordWrite(m_store.setValue(key, name, REG_DWORD_, bytes.data(), DwordSize));
     } else {
         std::string text(trimSpaces(value));
         text.push_back('\0');
-        record(m_store.setValue(key, name, REG_SZ_,
-                                reinterpret_cast<const std::uint8_t*>(text.data()),
-                                static_cast<std::uint32_t>(text.size())));
+        recordWrite(m_store.setValue(key, name, REG_SZ_,
+                                     reinterpret_cast<const std::uint8_t*>(text.data()),
+                                     static_cast<std::uint32_t>(text.size())));
     }
     record(m_store.closeKey(key));
 }
 
 void Registry::CreateRegKey(RegHandle root, const std::string& path) {
+    startWrite();
     RegHandle key = 0;
-    record(m_store.createKey(root, path, key));
+    recordWrite(m_store.createKey(root, path, key));
     record(m_store.closeKey(key));
 }
 
 void Registry::DeleteRegValue(RegHandle root, const std::string& path, const std::string& name) {
+    startWrite();
     if (!RegKeyExists(root, path)) {
         return;
     }
     RegHandle key = 0;
     record(m_store.openKey(root, path, key));
-    record(m_store.deleteValue(key, name));
+    if (const std::int32_t code = record(m_store.deleteValue(key, name));
+        code != regcode::FileNotFound) {
+        recordWrite(code);
+    }
     record(m_store.closeKey(key));
 }
 

@@ -26,11 +26,22 @@ public:
     // The return code of the last registry call made by any routine above.
     std::int32_t LastRegResult() const noexcept { return m_lastRegResult; }
 
+    // Whether the last SetRegValue, CreateRegKey or DeleteRegValue stored what it was asked to:
+    // the code of its first failed write, or Success (a value that was not there to delete
+    // counts as deleted). The calls are made as always; this only keeps the outcome.
+    std::int32_t LastWriteResult() const noexcept { return m_lastWriteResult; }
+    // Why that write failed, as the store puts it in plain words; empty when it cannot say.
+    const std::string& LastWriteFailure() const noexcept { return m_lastWriteFailure; }
+
 private:
     std::int32_t record(std::int32_t code) noexcept { return m_lastRegResult = code; }
+    void startWrite();
+    std::int32_t recordWrite(std::int32_t code);
 
     RegistryStore& m_store;
     std::int32_t m_lastRegResult = 0;
+    std::int32_t m_lastWriteResult = 0;
+    std::string m_lastWriteFailure;
 };
 
 // Whether a text counts as a number for the choice between REG_DWORD and REG_SZ: an optional

@@ -1,4 +1,4 @@
-# When things go wrong: a server that keeps the start-up check waiting.
+# When things go wrong: a server that keeps the start-up check waiting, a read-only profile folder.
 find_package(Python3 COMPONENTS Interpreter)
 find_program(PELLAMARK_XVFB Xvfb)
 if(Python3_Interpreter_FOUND AND PELLAMARK_XVFB)

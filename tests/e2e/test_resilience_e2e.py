@@ -1,9 +1,11 @@
 """The real program on a private X display when things go wrong: a server that keeps the start-up
-check waiting."""
+check waiting, and a profile folder the program may not write to."""
 
 import os
 import signal
 import socket
+import stat
+import subprocess
 import sys
 import threading
 import time
@@ -11,7 +13,7 @@ import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import wait_until  # noqa: E402
-from test_flows_e2e import FlowSession, MAIN, SIGN_UP, SLOW  # noqa: E402
+from test_flows_e2e import FlowSession, MAIN, SIGN_UP, SLOW, fav_requests  # noqa: E402
 
 PROGRAM = os.environ.get("PELLAMARK_E2E_PROGRAM", "")
 
@@ -61,6 +63,28 @@ class DrippingServer:
             thread.join(5)
 
 
+def permission_bits_hold_for(prefix):
+    """Whether a folder without write permission stops a program started with `prefix`."""
+    with FlowSession(PROGRAM) as probe:
+        folder = os.path.join(probe.root, "read-only")
+        os.mkdir(folder, 0o500)
+        try:
+            done = subprocess.run(prefix + ["touch", os.path.join(folder, "x")],
+                                  capture_output=True, timeout=10)
+        except (OSError, subprocess.TimeoutExpired):
+            return False
+        return done.returncode != 0
+
+
+def unprivileged_prefix():
+    """How to start the program so that permission bits hold for it, or None. Root's override
+    does not reach into a new user namespace for files it owns outside of it."""
+    if os.geteuid() != 0:
+        return []
+    prefix = ["unshare", "--user"]
+    return prefix if permission_bits_hold_for(prefix) else None
+
+
 @unittest.skipUnless(PROGRAM and os.path.exists(PROGRAM), "PELLAMARK_E2E_PROGRAM not built")
 class ResilienceTest(unittest.TestCase):
     def setUp(self):
@@ -93,6 +117,38 @@ class ResilienceTest(unittest.TestCase):
         s.start_program("pellamark-next")
         s.service.wait_for_request("/app/apphtml.html", SLOW)
         s.wait_for_dialog(SIGN_UP, SLOW)
+
+    def test_a_read_only_profile_folder_keeps_the_sign_up_open_and_writes_nothing(self):
+        prefix = unprivileged_prefix()
+        if prefix is None:
+            self.skipTest("runs as root and cannot start the program where permission bits "
+                          "hold (no user namespaces here)")
+        s = self.session
+        s.start_desktop()
+        s.start_service()
+        folder = os.path.dirname(s.store_path())
+        os.makedirs(folder, mode=0o700)
+        os.chmod(folder, stat.S_IRUSR | stat.S_IXUSR)
+        program = s._spawn("pellamark", prefix + [PROGRAM])
+
+        window = s.wait_for_dialog(SIGN_UP, SLOW)
+        s.type_text(window, "ann@example.org")
+        s.press(window, "Return")
+        self.assertEqual(s.dismiss_message_box(), [], "the main window stays hidden")
+        self.assertEqual(s.windows(SIGN_UP), [window])
+        self.assertEqual(s.windows(MAIN), [])
+        self.assertEqual(os.listdir(folder), [])
+        self.assertEqual(fav_requests(s.service), [])
+        self.assertIsNone(program.poll())
+
+        # Once the folder may be written, the same press signs up with what was typed.
+        os.chmod(folder, stat.S_IRWXU)
+        s.press(window, "Return")
+        s.wait_for_no_window(SIGN_UP, SLOW)
+        profile = wait_until(s.profile, what="the stored profile")
+        self.assertEqual(profile["EmailAddress"], ("sz", "ann@example.org"))
+        s.service.wait_for_request("/app/fav.asp", SLOW)
+        s.wait_for_window(MAIN, SLOW)
 
 
 if __name__ == "__main__":

@@ -108,6 +108,7 @@ public:
         return m_inner.deleteValue(key, name);
     }
     std::int32_t closeKey(RegHandle key) override { return m_inner.closeKey(key); }
+    std::string lastWriteFailure() const override { return m_inner.lastWriteFailure(); }
 
     bool failWrites = false;
 
@@ -297,6 +298,58 @@ INSTANTIATE_TEST_SUITE_P(
                       FailureCase{"ChangeStore", false, true, "5 Access denied"},
                       FailureCase{"ChangeView", false, false, "91 Object variable not set"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// --- a store that refuses the profile
+// -------------------------------------------------------------
+
+// SUBMIT and CHANGE tell the user why the profile could not be saved, keep the dialog open with
+// what was typed, and neither show the page nor bring the main window back as if it had been.
+class RefusedSave : public DialogsTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(RefusedSave, KeepsTheDialogWithWhatWasTyped) {
+    const bool signUp = GetParam();
+    if (!signUp) {
+        createProfile("old@x.org");
+    }
+    // Something that is not a file where the store keeps its file: every write is refused.
+    std::filesystem::remove(dir / "registry.reg");
+    std::filesystem::create_directory(dir / "registry.reg");
+    QWidget* dialog = nullptr;
+    if (signUp) {
+        dialogs.loadSignUp();
+        dialog = dialogs.signUpDialog();
+    } else {
+        dialogs.loadOptions();
+        dialog = dialogs.optionsDialog();
+    }
+    ASSERT_NE(dialog, nullptr);
+    auto* box = child<QLineEdit>(dialog, signUp ? "txtEmailAddress" : "txtChangeEmailAddress");
+    box->setText(qs("ann@x.org"));
+    if (!signUp) {
+        child<QCheckBox>(dialog, "chkStartUp")->setChecked(true);
+    }
+    host.log.clear();
+    child<QPushButton>(dialog, signUp ? "cmdOK" : "cmdChange")->click();
+
+    EXPECT_THAT(host.boxes.texts,
+                ElementsAre(QStringLiteral("Your profile could not be saved. ") +
+                            QString::fromStdString((dir / "registry.reg").string()) +
+                            QStringLiteral(" is not an ordinary file.")));
+    EXPECT_THAT(host.log, IsEmpty());
+    EXPECT_EQ(signUp ? static_cast<QWidget*>(dialogs.signUpDialog()) : dialogs.optionsDialog(),
+              dialog);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ(box->text(), QStringLiteral("ann@x.org"));
+    if (!signUp) {
+        EXPECT_TRUE(child<QCheckBox>(dialog, "chkStartUp")->isChecked());
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(dir / "registry.reg"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Dialogs, RefusedSave, ::testing::Values(true, false),
+                         [](const auto& info) {
+                             return std::string(info.param ? "SignUp" : "Options");
+                         });
 
 // --- options ------------------------------------------------------------------------------------
 

@@ -5,10 +5,20 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <ostream>
 #include <regex>
 #include <set>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+#include "InChild.h"
+#include "TempDir.h"
+#include "settings/FileRegistryStore.h"
+
+#include <sys/stat.h>
+#endif
 
 using namespace pellamark;
 
@@ -97,6 +107,144 @@ TEST_F(ProfileTest, LoadProfileWithAnEmptyKeyShowsThePageWithEmptyFields) {
     EXPECT_THAT(host.calls, ::testing::ElementsAre("page " + url, "show"));
     EXPECT_EQ(settings.FavoritesUrl, url);
 }
+
+// A store that refuses to write makes the profile routines stop and say why in plain words,
+// naming the folder or file; nothing is reported as saved that was not. Linux only: the refusals
+// are the file store's (its folders, their permission bits, a full disk).
+#ifndef _WIN32
+struct RefusalCase {
+    const char* name;
+    // Breaks the store under `config` (the folder holding pellamark/ and autostart/).
+    std::function<void(const std::filesystem::path& config)> breakStore;
+    pellamark::testing::ChildSetup setup;
+    // The expected reason, "{config}" standing for the folder.
+    const char* reason;
+    bool profileKeyWritten;
+};
+
+void PrintTo(const RefusalCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+// The profile kept by the file store in a folder of the test's own, so that it can be broken.
+class ProfileFileStoreTest : public ::testing::Test {
+protected:
+    std::filesystem::path autostartEntry() const { return config / "autostart/pellamark.desktop"; }
+
+    pellamark::testing::TempDir dir;
+    const std::filesystem::path config = dir / "config";
+    FileRegistryStore store{config / "pellamark/user.reg", config / "autostart"};
+    Registry registry{store};
+    GlobalSettings settings;
+    Profile profile{registry,
+                    settings,
+                    {"pellamark", "/opt/Pella Mark/bin/pellamark", "/opt/Pella Mark/bin"},
+                    Host};
+    RecordingHost host;
+};
+
+class ProfileStoreRefusal : public ProfileFileStoreTest,
+                            public ::testing::WithParamInterface<RefusalCase> {};
+
+TEST_P(ProfileStoreRefusal, StopsAndSaysWhy) {
+    const RefusalCase& c = GetParam();
+    c.breakStore(config);
+    std::string reason = GetParam().reason;
+    reason.replace(reason.find("{config}"), 8, config.string());
+
+    const auto outcome = pellamark::testing::runInChild(
+        [&] {
+            settings.NewEmailAddress = "ann@example.org";
+            try {
+                profile.CreateProfile();
+                return std::string("saved");
+            } catch (const ProfileNotSaved& notSaved) {
+                return std::string(notSaved.what());
+            }
+        },
+        c.setup);
+    if (!outcome) {
+        GTEST_SKIP() << "cannot take root's override of permissions away here (no user namespaces)";
+    }
+    EXPECT_EQ(*outcome, reason);
+    EXPECT_EQ(registry.RegKeyExists(HKEY_CURRENT_USER_, ProfileKey), c.profileKeyWritten);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ProfileStoreRefusal,
+    ::testing::Values(
+        RefusalCase{"ReadOnlyFolder",
+                    [](const std::filesystem::path& config) {
+                        std::filesystem::create_directories(config / "pellamark");
+                        ::chmod((config / "pellamark").c_str(), 0500);
+                    },
+                    {true, -1},
+                    "The folder {config}/pellamark is read-only",
+                    false},
+        RefusalCase{"ReadOnlyParentOfAMissingFolder",
+                    [](const std::filesystem::path& config) {
+                        std::filesystem::create_directories(config);
+                        ::chmod(config.c_str(), 0500);
+                    },
+                    {true, -1},
+                    "The folder {config} is read-only",
+                    false},
+        RefusalCase{"FullDisk",
+                    [](const std::filesystem::path&) {},
+                    {false, 16},
+                    "The disk that holds the folder {config}/pellamark is full",
+                    false},
+        RefusalCase{"AFolderWhereTheFileBelongs",
+                    [](const std::filesystem::path& config) {
+                        std::filesystem::create_directories(config / "pellamark/user.reg");
+                    },
+                    {},
+                    "{config}/pellamark/user.reg is not an ordinary file",
+                    false},
+        RefusalCase{"AFileWhereTheFolderBelongs",
+                    [](const std::filesystem::path& config) {
+                        std::filesystem::create_directories(config);
+                        pellamark::testing::writeFile(config / "pellamark", "x");
+                    },
+                    {},
+                    "{config}/pellamark is in the way of a folder: it is not a folder",
+                    false},
+        // The profile itself is saved; the start at logon is not, and that is said too.
+        RefusalCase{"AutostartFolderReadOnly",
+                    [](const std::filesystem::path& config) {
+                        std::filesystem::create_directories(config / "autostart");
+                        ::chmod((config / "autostart").c_str(), 0500);
+                    },
+                    {true, -1},
+                    "The folder {config}/autostart is read-only",
+                    true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProfileFileStoreTest, SaveOptionsStopsAtARefusedWriteAndKeepsThePage) {
+    settings.NewEmailAddress = "old@example.org";
+    profile.CreateProfile();
+    profile.ReadProfile();
+    std::filesystem::remove(autostartEntry());
+    std::filesystem::remove(autostartEntry().parent_path());
+    pellamark::testing::writeFile(autostartEntry().parent_path(), "not a folder");
+
+    settings.NewEmailAddress = "new@example.org";
+    settings.StartWithWindows = true;
+    try {
+        profile.SaveOptions(host);
+        ADD_FAILURE() << "SaveOptions reported success";
+    } catch (const ProfileNotSaved& notSaved) {
+        EXPECT_EQ(std::string(notSaved.what()),
+                  autostartEntry().parent_path().string() +
+                      " is in the way of a folder: it is not a folder");
+    }
+    // The writes before the refused one stay; the page is not reloaded as if all were saved.
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKey, "EmailAddress"),
+              RegValue(std::string("new@example.org")));
+    EXPECT_TRUE(host.calls.empty());
+}
+
+#endif
 
 struct ReadCase {
     const char* name;
