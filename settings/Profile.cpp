@@ -131,17 +131,38 @@ std::string shortestDecimal(double value) {
     return std::string(buffer, end);
 }
 
+std::string encodeQueryValue(std::string_view value) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string encoded;
+    encoded.reserve(value.size());
+    for (const char c : value) {
+        const auto byte = static_cast<unsigned char>(c);
+        // What would end the value, start another field, or be read back as something else; and
+        // what an address may not carry as it is.
+        const bool structural = c == '%' || c == '#' || c == '&' || c == '+' || c == '=' ||
+                                c == '?' || c == ' ' || byte < 0x20 || byte >= 0x7f;
+        if (structural) {
+            encoded += '%';
+            encoded += hex[byte >> 4];
+            encoded += hex[byte & 0x0f];
+        } else {
+            encoded += c;
+        }
+    }
+    return encoded;
+}
+
 std::string buildFavoritesUrl(std::string_view serviceHost, const GlobalSettings& settings) {
     std::string url = "http://";
     url += serviceHost;
     url += "/app/fav.asp?userid=";
-    url += text(settings.ProfileUserId);
+    url += encodeQueryValue(text(settings.ProfileUserId));
     url += "&emailid=";
-    url += text(settings.ProfileEmailAddress);
+    url += encodeQueryValue(text(settings.ProfileEmailAddress));
     url += "&pubid=";
-    url += shortestDecimal(settings.ProfilePubId);
+    url += encodeQueryValue(shortestDecimal(settings.ProfilePubId));
     url += "&version=";
-    url += text(settings.ProfileVersion);
+    url += encodeQueryValue(text(settings.ProfileVersion));
     return url;
 }
 

@@ -72,6 +72,11 @@ double leadingNumber(std::string_view text);
 // Shortest decimal form of a number: 2, 0, 2.5.
 std::string shortestDecimal(double value);
 
+// A value for the favourites address's query: the characters that would change the address's
+// structure or meaning (% # & + = ? blanks, control and non-ASCII bytes) as %XX escapes, every
+// other character as it is.
+std::string encodeQueryValue(std::string_view value);
+
 // http:// + host + /app/fav.asp?userid=..&emailid=..&pubid=..&version=..
 std::string buildFavoritesUrl(std::string_view serviceHost, const GlobalSettings& settings);
 

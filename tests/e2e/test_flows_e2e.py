@@ -184,7 +184,7 @@ class DailyFlowsTest(unittest.TestCase):
         self.assertEqual(os.stat(s.store_path()).st_mode & 0o077, 0, "the store is private")
         self.assert_autostart_runs_the_program()
 
-        expected = ("/app/fav.asp?userid=%s&emailid=me+test@example.org&pubid=2"
+        expected = ("/app/fav.asp?userid=%s&emailid=me%%2Btest@example.org&pubid=2"
                     "&version=1.00.00" % user_id)
         self.assertEqual(s.service.wait_for_request("/app/fav.asp", SLOW), expected)
         main = s.wait_for_window(MAIN, SLOW)

@@ -22,7 +22,7 @@ PROFILE = (
     '"Version"="1.00.00"\n'
     '"StartUp"=dword:00000001\n'
 )
-FAVOURITES = ("/app/fav.asp?userid=abcde0123456789&emailid=me+list@example.org"
+FAVOURITES = ("/app/fav.asp?userid=abcde0123456789&emailid=me%2Blist@example.org"
               "&pubid=2&version=1.00.00")
 
 

@@ -275,9 +275,9 @@ INSTANTIATE_TEST_SUITE_P(
                                {{"EmailAddress", " 12345 "}, {"PubId", "2"}},
                                "userid=&emailid=12345&pubid=2&version=",
                                RegValue(std::string())},
-                      ReadCase{"PlusAndAmpersandUnchanged",
+                      ReadCase{"PlusAndAmpersandEscaped",
                                {{"EmailAddress", "a+b&c=d@x.org"}, {"Version", "1.00.00"}},
-                               "userid=&emailid=a+b&c=d@x.org&pubid=0&version=1.00.00",
+                               "userid=&emailid=a%2Bb%26c%3Dd@x.org&pubid=0&version=1.00.00",
                                RegValue(std::string())},
                       ReadCase{"TextPubIdReadsItsLeadingNumber",
                                {{"PubId", "2.5 beta"}},
@@ -346,6 +346,45 @@ INSTANTIATE_TEST_SUITE_P(
                                RegValue(std::string("old@example.org")), REG_SZ_, false, 0},
                       SaveCase{"ChoiceOnRestoresEntry", "", true, false,
                                RegValue(std::string("old@example.org")), REG_SZ_, true, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What the service reads back from the favourites address must be what was stored: characters
+// that would end a value, add a field, start the fragment or be decoded on the way are escaped;
+// an address of ordinary characters stays exactly as it always was.
+struct EncodingCase {
+    const char* name;
+    const char* email;
+    const char* inAddress;
+};
+
+class FavoritesAddressEncoding : public ::testing::TestWithParam<EncodingCase> {};
+
+TEST_P(FavoritesAddressEncoding, KeepsEachValueInItsField) {
+    GlobalSettings settings;
+    settings.ProfileUserId = std::string("abcde0123456789");
+    settings.ProfileEmailAddress = std::string(GetParam().email);
+    settings.ProfilePubId = 2;
+    settings.ProfileVersion = std::string("1.00.00");
+    EXPECT_EQ(buildFavoritesUrl("svc.test:8480", settings),
+              std::string("http://svc.test:8480/app/fav.asp?userid=abcde0123456789&emailid=") +
+                  GetParam().inAddress + "&pubid=2&version=1.00.00");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, FavoritesAddressEncoding,
+    ::testing::Values(
+        EncodingCase{"Ordinary", "ann.lee-x_y@example.org", "ann.lee-x_y@example.org"},
+        EncodingCase{"OtherAddressCharacters", "o'brien!$*~/:;,(){}|^`@x.org",
+                     "o'brien!$*~/:;,(){}|^`@x.org"},
+        EncodingCase{"HashWouldStartTheFragment", "a#b@x.org", "a%23b@x.org"},
+        EncodingCase{"AmpersandAndEqualsWouldAddFields", "a&pubid=9@x.org", "a%26pubid%3D9@x.org"},
+        EncodingCase{"PlusWouldBeReadAsABlank", "me+list@x.org", "me%2Blist@x.org"},
+        EncodingCase{"PercentWouldBeDecoded", "%41b@x.org", "%2541b@x.org"},
+        EncodingCase{"QuestionMark", "who?@x.org", "who%3F@x.org"},
+        EncodingCase{"Blanks", " a b\t@x.org", "%20a%20b%09@x.org"},
+        EncodingCase{"ControlCharacters", "a\x01\x1f\x7f@x.org", "a%01%1F%7F@x.org"},
+        EncodingCase{"NonAsciiAsItsUtf8Bytes", "j\xc3\xb6rg@\xe4\xbe\x8b.org",
+                     "j%C3%B6rg@%E4%BE%8B.org"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(UserId, FiveLettersThenTenDigitsAndNoRepeats) {

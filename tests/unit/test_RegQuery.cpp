@@ -171,8 +171,9 @@ TEST_F(RegQueryTest, TheProgramReadsWhatTheToolWrites) {
         EXPECT_EQ(registry.LastRegResult(), 0);
     }
     profile.LoadProfile(host);
+    // Characters beyond ASCII go into the address as their UTF-8 bytes, escaped.
     EXPECT_EQ(settings.FavoritesUrl, "http://svc.test/app/fav.asp?userid=zyxwv9876543210"
-                                     "&emailid=gr\u00fc\u00dfe@example.org&pubid=-1&version=");
+                                     "&emailid=gr%C3%BC%C3%9Fe@example.org&pubid=-1&version=");
 }
 
 } // namespace
