@@ -6,12 +6,13 @@
 #include "settings/BuildConfig.h"
 #include "settings/Messages.h"
 #include "settings/RunTimeError.h"
+#include "settings/ServiceAddress.h"
 
 namespace pellamark {
 
 std::string probeAddress(std::string_view serviceHost) {
     const std::string_view host = serviceHost.empty() ? config::ServiceHost : serviceHost;
-    return "http://" + std::string(host) + "/app/apphtml.html";
+    return serviceOrigin(host) + "/app/apphtml.html";
 }
 
 bool CheckServer(ServerCheckHost& host, const UrlFetcher& fetch, std::string_view serviceHost) {

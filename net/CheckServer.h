@@ -31,7 +31,8 @@ using UrlFetcher = std::function<std::string(const std::string& url, const Fetch
 bool CheckServer(ServerCheckHost& host, const UrlFetcher& fetch = OpenUrl,
                  std::string_view serviceHost = {});
 
-// The probe address on the given service host (the built-in one when empty).
+// The probe address on the given service host (the built-in one when empty): plain http for
+// host[:port], the scheme named otherwise.
 std::string probeAddress(std::string_view serviceHost = {});
 
 } // namespace pellamark

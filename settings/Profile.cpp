@@ -1,6 +1,7 @@
 #include "settings/Profile.h"
 
 #include "settings/Messages.h"
+#include "settings/ServiceAddress.h"
 
 #include <charconv>
 #include <cmath>
@@ -153,8 +154,7 @@ std::string encodeQueryValue(std::string_view value) {
 }
 
 std::string buildFavoritesUrl(std::string_view serviceHost, const GlobalSettings& settings) {
-    std::string url = "http://";
-    url += serviceHost;
+    std::string url = serviceOrigin(serviceHost);
     url += "/app/fav.asp?userid=";
     url += encodeQueryValue(text(settings.ProfileUserId));
     url += "&emailid=";

@@ -77,7 +77,7 @@ std::string shortestDecimal(double value);
 // other character as it is.
 std::string encodeQueryValue(std::string_view value);
 
-// http:// + host + /app/fav.asp?userid=..&emailid=..&pubid=..&version=..
+// The service's address (serviceOrigin) + /app/fav.asp?userid=..&emailid=..&pubid=..&version=..
 std::string buildFavoritesUrl(std::string_view serviceHost, const GlobalSettings& settings);
 
 } // namespace pellamark

@@ -58,6 +58,7 @@ TEST(CheckServerProbe, FetchesTheProbeAddressOnceWithDefaultLimits) {
     EXPECT_TRUE(CheckServer(host, fetch, "svc.example"));
 
     EXPECT_EQ(fetched, std::vector<std::string>{"http://svc.example/app/apphtml.html"});
+    EXPECT_EQ(probeAddress("https://svc.example"), "https://svc.example/app/apphtml.html");
     const FetchOptions defaults;
     EXPECT_EQ(seen.connectTimeout, defaults.connectTimeout);
     EXPECT_EQ(seen.idleTimeout, defaults.idleTimeout);

@@ -1,6 +1,7 @@
 #include "RawValues.h"
 #include "ScratchRegistry.h"
 #include "settings/Profile.h"
+#include "settings/ServiceAddress.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -386,6 +387,24 @@ INSTANTIATE_TEST_SUITE_P(
         EncodingCase{"NonAsciiAsItsUtf8Bytes", "j\xc3\xb6rg@\xe4\xbe\x8b.org",
                      "j%C3%B6rg@%E4%BE%8B.org"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// The service host as built in: host[:port] keeps meaning plain http; an address that names its
+// scheme is taken as it is.
+TEST(ServiceOrigin, TakesTheSchemeWhenNamed) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"127.0.0.1:8480", "http://127.0.0.1:8480"},
+        {"favourites.example.org", "http://favourites.example.org"},
+        {"https://favourites.example.org", "https://favourites.example.org"},
+        {"HTTPS://Favourites.example.org:8443/", "https://Favourites.example.org:8443"},
+        {"http://10.0.0.2:8480", "http://10.0.0.2:8480"},
+    };
+    for (const auto& [configured, origin] : cases) {
+        EXPECT_EQ(serviceOrigin(configured), origin) << configured;
+    }
+    GlobalSettings settings;
+    EXPECT_EQ(buildFavoritesUrl("https://favourites.example.org", settings),
+              "https://favourites.example.org/app/fav.asp?userid=&emailid=&pubid=0&version=");
+}
 
 TEST(UserId, FiveLettersThenTenDigitsAndNoRepeats) {
     const std::regex format("[a-z]{5}[0-9]{10}");
