@@ -130,8 +130,6 @@ void PrintTo(const RefusalCase& value, std::ostream* out) {
 // The profile kept by the file store in a folder of the test's own, so that it can be broken.
 class ProfileFileStoreTest : public ::testing::Test {
 protected:
-    std::filesystem::path autostartEntry() const { return config / "autostart/pellamark.desktop"; }
-
     pellamark::testing::TempDir dir;
     const std::filesystem::path config = dir / "config";
     FileRegistryStore store{config / "pellamark/user.reg", config / "autostart"};
@@ -141,7 +139,6 @@ protected:
                     settings,
                     {"pellamark", "/opt/Pella Mark/bin/pellamark", "/opt/Pella Mark/bin"},
                     Host};
-    RecordingHost host;
 };
 
 class ProfileStoreRefusal : public ProfileFileStoreTest,
@@ -220,30 +217,6 @@ INSTANTIATE_TEST_SUITE_P(
                     "The folder {config}/autostart is read-only",
                     true}),
     [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(ProfileFileStoreTest, SaveOptionsStopsAtARefusedWriteAndKeepsThePage) {
-    settings.NewEmailAddress = "old@example.org";
-    profile.CreateProfile();
-    profile.ReadProfile();
-    std::filesystem::remove(autostartEntry());
-    std::filesystem::remove(autostartEntry().parent_path());
-    pellamark::testing::writeFile(autostartEntry().parent_path(), "not a folder");
-
-    settings.NewEmailAddress = "new@example.org";
-    settings.StartWithWindows = true;
-    try {
-        profile.SaveOptions(host);
-        ADD_FAILURE() << "SaveOptions reported success";
-    } catch (const ProfileNotSaved& notSaved) {
-        EXPECT_EQ(std::string(notSaved.what()),
-                  autostartEntry().parent_path().string() +
-                      " is in the way of a folder: it is not a folder");
-    }
-    // The writes before the refused one stay; the page is not reloaded as if all were saved.
-    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKey, "EmailAddress"),
-              RegValue(std::string("new@example.org")));
-    EXPECT_TRUE(host.calls.empty());
-}
 
 #endif
 
