@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 namespace pellamark {
@@ -13,5 +14,11 @@ struct ExecutableInfo {
 
 // Reads the running executable's name and path from the platform.
 ExecutableInfo currentExecutable();
+
+#ifndef _WIN32
+// The executable from the path /proc/self/exe links to, without the mark the kernel adds once
+// the file has been replaced on disk.
+ExecutableInfo executableFromLink(const std::filesystem::path& linkTarget);
+#endif
 
 } // namespace pellamark

@@ -322,6 +322,20 @@ INSTANTIATE_TEST_SUITE_P(
                                RegValue(std::string("old@example.org")), REG_SZ_, true, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// An entry written by another copy of the program (a build tree, or one since moved) is
+// pointed at this copy by the next save that keeps the choice on.
+TEST_F(ProfileTest, SavingWithTheChoiceOnPointsTheEntryAtThisCopy) {
+    settings.NewEmailAddress = "old@example.org";
+    profile.CreateProfile();
+    registry.SetRegValue(HKEY_CURRENT_USER_, RunKey, "pellamark",
+                         std::string("/home/dev/pellamark/build-ci/app/pellamark"));
+    settings.NewEmailAddress = "";
+    settings.StartWithWindows = true;
+    profile.SaveOptions(host);
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, RunKey, "pellamark"),
+              RegValue(std::string("/opt/Pella Mark/bin/pellamark")));
+}
+
 // What the service reads back from the favourites address must be what was stored: characters
 // that would end a value, add a field, start the fragment or be decoded on the way are escaped;
 // an address of ordinary characters stays exactly as it always was.

@@ -1,5 +1,6 @@
 #include "TempDir.h"
 #include "settings/BuildConfig.h"
+#include "settings/ExecutableInfo.h"
 #include "settings/ProgramFiles.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +52,40 @@ TEST(ProgramFiles, BesideTheProgramFirstThenTheInstalledLayout) {
         }
         EXPECT_EQ(findProgramFile(program, c.kind, "file.x"),
                   c.beside ? program / "file.x" : installed);
+    }
+}
+
+// The path an autostart entry records for the running program. After a package upgrade the
+// kernel reports the replaced file as "<path> (deleted)"; the entry must name <path>, where the
+// new version lies, or the next logon starts nothing.
+TEST(ProgramFiles, TheRunningProgramIsNamedByTheFileItWasStartedFrom) {
+    struct Case {
+        const char* name;
+        const char* link;     // what /proc/self/exe reads, below the prefix
+        const char* existing; // a file present below the prefix, or nullptr
+        const char* expected; // the recorded path, below the prefix
+    };
+    const Case cases[] = {
+        {"build tree", "/src/build/app/pellamark", "/src/build/app/pellamark",
+         "/src/build/app/pellamark"},
+        {"replaced by an upgrade", "/usr/bin/pellamark (deleted)", "/usr/bin/pellamark",
+         "/usr/bin/pellamark"},
+        {"removed", "/usr/bin/pellamark (deleted)", nullptr, "/usr/bin/pellamark"},
+        {"really named so", "/opt/pellamark (deleted)", "/opt/pellamark (deleted)",
+         "/opt/pellamark (deleted)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir prefix;
+        const std::string root = prefix.path().string();
+        if (c.existing != nullptr) {
+            fs::create_directories(fs::path(root + c.existing).parent_path());
+            writeFile(root + c.existing, "program");
+        }
+        const ExecutableInfo info = executableFromLink(root + c.link);
+        EXPECT_EQ(info.fullPath, root + c.expected);
+        EXPECT_EQ(info.folder, fs::path(root + c.expected).parent_path().string());
+        EXPECT_EQ(info.fileNameWithoutExtension, fs::path(c.expected).stem().string());
     }
 }
 
