@@ -9,3 +9,14 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
 endif()
 target_compile_definitions(pellamark_settings INTERFACE
     QT_NO_CAST_FROM_ASCII QT_NO_CONTEXTLESS_CONNECT QT_NO_KEYWORDS)
+
+# Hardening of what ships on Linux: position-independent programs, stack protection, checked
+# buffer functions (they need the optimiser) and a read-only relocation table bound at start.
+if(NOT WIN32 AND CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    set(CMAKE_POSITION_INDEPENDENT_CODE ON)
+    include(CheckPIESupported)
+    check_pie_supported(LANGUAGES CXX)
+    add_compile_options(-fstack-protector-strong -fstack-clash-protection
+                        "$<$<NOT:$<CONFIG:Debug>>:-D_FORTIFY_SOURCE=2>")
+    add_link_options(-Wl,-z,relro -Wl,-z,now -Wl,--as-needed)
+endif()

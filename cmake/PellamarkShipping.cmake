@@ -3,6 +3,8 @@
 # program finds them relative to its own folder (settings/ProgramFiles.h), so an installed tree
 # works wherever it is put.
 include(GNUInstallDirs)
+# What is installed without naming a component is the program's: its package takes it.
+set(CMAKE_INSTALL_DEFAULT_COMPONENT_NAME pellamark)
 
 # Where the programs are built, so that the shipped files can lie beside them.
 set(PELLAMARK_PROGRAM_DIR "${PROJECT_BINARY_DIR}/app")
