@@ -6,6 +6,7 @@
 #include "components/ProgramIcon.h"
 #include "components/QtText.h"
 #include "components/TrayIcon.h"
+#include "components/WindowSystem.h"
 #include "dialogs/CoreHosts.h"
 #include "settings/GlobalSettings.h"
 #include "settings/Messages.h"
@@ -51,13 +52,16 @@ frmMain::frmMain(Parts parts, QWidget* parent) : QMainWindow(parent), m_parts(st
     view->show();
 
     resize(DesignClientWidth, DesignClientHeight + menuBar()->sizeHint().height());
-    if (QScreen* screen = this->screen())
+    // Centred where the window system lets a program place its windows; elsewhere (Wayland) the
+    // compositor places it.
+    if (QScreen* screen = this->screen(); screen && windowSystemLetsProgramsPlaceWindows())
         move(screen->availableGeometry().center() - rect().center());
 
     m_stateTimer.setSingleShot(true);
     m_stateTimer.setInterval(StateSettleMs);
     connect(&m_stateTimer, &QTimer::timeout, this, &frmMain::Form_Resize);
     connect(&m_parts.tray, &TrayIcon::TrayMouse, this, &frmMain::TrayMouse);
+    m_parts.tray.OfferMenu(m_systraymenu);
 }
 
 frmMain::~frmMain() = default;
@@ -337,7 +341,8 @@ void frmMain::showMain() {
 
 void frmMain::focusMain() {
     raise();
-    activateWindow();
+    if (windowSystemLetsProgramsActivateWindows())
+        activateWindow();
 }
 
 void frmMain::setTrayRestoreVisible(bool visible) {

@@ -20,6 +20,10 @@
 #include <QApplication>
 #include <QSessionManager>
 
+#ifdef PELLAMARK_TEST_SERVICE_HOST
+#include "app/TestWindowJournal.h"
+#endif
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -46,6 +50,8 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(qtText(ProgramTitle));
+    // The launcher's name: a Wayland compositor finds the program's name and icon through it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.quellworks.pellamark"));
     QApplication::setWindowIcon(programIcon());
     // The program lives on in the tray with every window hidden.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -74,6 +80,9 @@ int main(int argc, char* argv[]) {
     QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
                      [&window](QSessionManager&) { window.sessionEnding(); });
 
+#ifdef PELLAMARK_TEST_SERVICE_HOST
+    TestWindowJournal journal;
+#endif
     window.Form_Load();
     // From here on the event loop takes the termination requests and ends the program the way
     // Exit does.

@@ -3,6 +3,8 @@
 #include <QObject>
 #include <QString>
 
+class QMenu;
+
 namespace pellamark {
 
 // The program's icon in the notification area (PBTray1). It reports mouse actions as intent and
@@ -24,6 +26,10 @@ public:
     // Whether the desktop has a notification area right now. Without one, putting the window
     // away must not hide it, or the user could never get it back.
     virtual bool IsTrayAvailable() const = 0;
+    // The pop-up menu the main window shows for MenuCode. A notification area that shows the
+    // menus of its icons itself (over D-Bus) is given it, with its items' states, and then opens
+    // it without asking for MenuCode.
+    virtual void OfferMenu(QMenu* menu) { static_cast<void>(menu); }
 
 Q_SIGNALS:
     void TrayMouse(int Code);

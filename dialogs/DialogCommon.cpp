@@ -2,6 +2,7 @@
 
 #include "components/MessageBox.h"
 #include "components/QtText.h"
+#include "components/WindowSystem.h"
 #include "settings/GlobalSettings.h"
 #include "settings/Messages.h"
 #include "settings/Profile.h"
@@ -136,7 +137,8 @@ void ModelessDialog::showAndActivate() {
     if (!m_placed) {
         m_placed = true;
         fitTextsToControls(*this);
-        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        if (screen && windowSystemLetsProgramsPlaceWindows()) {
             const QRect area = screen->availableGeometry();
             move(area.x() + (area.width() - width()) / 2,
                  area.y() + (area.height() - height()) / 2);
@@ -144,7 +146,8 @@ void ModelessDialog::showAndActivate() {
     }
     show();
     raise();
-    activateWindow();
+    if (windowSystemLetsProgramsActivateWindows())
+        activateWindow();
 }
 
 void ModelessDialog::closeEvent(QCloseEvent* event) {

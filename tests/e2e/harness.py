@@ -15,9 +15,11 @@ import http.server
 import os
 import shutil
 import subprocess
+import struct
 import tempfile
 import threading
 import time
+import zlib
 
 DEFAULT_TIMEOUT = 20.0
 
@@ -32,6 +34,36 @@ def wait_until(predicate, timeout=DEFAULT_TIMEOUT, interval=0.05, what="conditio
         if time.monotonic() > deadline:
             raise AssertionError("timed out waiting for " + what)
         time.sleep(interval)
+
+
+def xwd_to_rgb(dump):
+    """Width, height and RGB rows of a 24/32-bit TrueColor X window dump (what Xvfb gives)."""
+    (header_size, _, _, _, width, height, _, byte_order, _, _, _, bits_per_pixel,
+     bytes_per_line, _, red, green, blue, _, _, ncolors) = struct.unpack(">20I", dump[:80])
+    if bits_per_pixel not in (24, 32):
+        raise AssertionError("unexpected X window dump: %d bits per pixel" % bits_per_pixel)
+    pixels = dump[header_size + ncolors * 12:]
+    size = bits_per_pixel // 8
+    order = "little" if byte_order == 0 else "big"
+    shifts = [(mask, (mask & -mask).bit_length() - 1) for mask in (red, green, blue)]
+    rows = []
+    for y in range(height):
+        line = pixels[y * bytes_per_line:y * bytes_per_line + width * size]
+        values = [int.from_bytes(line[x:x + size], order) for x in range(0, len(line), size)]
+        rows.append(bytes(((v & mask) >> shift) & 0xff for v in values for mask, shift in shifts))
+    return width, height, rows
+
+
+def write_png(path, width, height, rows):
+    def chunk(kind, data):
+        return (struct.pack(">I", len(data)) + kind + data +
+                struct.pack(">I", zlib.crc32(kind + data) & 0xffffffff))
+    raw = b"".join(b"\x00" + row for row in rows)
+    with open(path, "wb") as f:
+        f.write(b"\x89PNG\r\n\x1a\n")
+        f.write(chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)))
+        f.write(chunk(b"IDAT", zlib.compress(raw, 9)))
+        f.write(chunk(b"IEND", b""))
 
 
 class ServiceStub:
@@ -96,6 +128,8 @@ class Session:
         for folder in (self.home, self.runtime):
             os.makedirs(folder, mode=0o700)
         self.display = None
+        self.bus_address = None
+        self.wayland_display = None
         self.service = None
         self._processes = []  # (name, Popen), stopped in reverse order
 
@@ -118,14 +152,17 @@ class Session:
             "XDG_CACHE_HOME": os.path.join(self.home, ".cache"),
             "XDG_RUNTIME_DIR": self.runtime,
             "LANG": "C.UTF-8",
-            # No session bus: the tray icon uses the X11 tray protocol that trayer speaks.
-            "DBUS_SESSION_BUS_ADDRESS": "unix:path=" + os.path.join(self.root, "no-bus"),
-            "QT_QPA_PLATFORM": "xcb",
+            # No session bus unless the test starts one: the tray icon then uses the X11 tray
+            # protocol that trayer speaks.
+            "DBUS_SESSION_BUS_ADDRESS": self.bus_address or "unix:path=" + os.path.join(self.root, "no-bus"),
+            "QT_QPA_PLATFORM": "wayland" if self.wayland_display else "xcb",
             # Test environment only: Xvfb has no GPU.
             "QTWEBENGINE_CHROMIUM_FLAGS": "--disable-gpu --disable-dev-shm-usage",
         }
         if self.display:
             env["DISPLAY"] = self.display
+        if self.wayland_display:
+            env["WAYLAND_DISPLAY"] = self.wayland_display
         return env
 
     def _spawn(self, name, args, **kwargs):
@@ -157,6 +194,30 @@ class Session:
         self._spawn("trayer", ["trayer", "--edge", "top", "--align", "right", "--widthtype",
                                "pixel", "--width", "120", "--heighttype", "pixel", "--height", "24"])
         return wait_until(self.tray_window, what="the tray")
+
+    def start_session_bus(self):
+        """A session bus of this test's own, as dbus-run-session gives a desktop session."""
+        path = os.path.join(self.root, "bus")
+        self._spawn("dbus", ["dbus-daemon", "--session", "--nofork", "--nopidfile",
+                             "--address=unix:path=" + path])
+        wait_until(lambda: os.path.exists(path), what="the session bus")
+        self.bus_address = "unix:path=" + path
+        return self.bus_address
+
+    def start_wayland(self, width=1280, height=1024):
+        """A headless Wayland compositor (weston) that can take screenshots."""
+        self.wayland_display = "wayland-pellamark-test"
+        self._spawn("weston", ["weston", "--backend=headless-backend.so", "--use-pixman",
+                               "--debug", "--socket=" + self.wayland_display,
+                               "--width=%d" % width, "--height=%d" % height, "--idle-time=0"])
+        socket = os.path.join(self.runtime, self.wayland_display)
+        wait_until(lambda: os.path.exists(socket), what="the Wayland compositor")
+
+    def screenshot(self, path):
+        """The whole X display as a PNG file."""
+        dump = subprocess.run(["xwd", "-root", "-silent"], env=self.env(), capture_output=True,
+                              timeout=30, check=True).stdout
+        write_png(path, *xwd_to_rgb(dump))
 
     def start_service(self, pages=None):
         self.service = ServiceStub(self.port, pages)
