@@ -35,9 +35,12 @@ bool TestWindowJournal::eventFilter(QObject* watched, QEvent* event) {
                                                       : "normal";
     const QString name =
         widget->objectName().isEmpty() ? QStringLiteral("-") : widget->objectName();
-    const QString line =
-        QStringLiteral("%1 %2 %3 %4\n")
-            .arg(QLatin1String(what), name, QLatin1String(shown), widget->windowTitle());
+    // A window the window system minimises is sent a hide event but stays visible; one the
+    // program hides is not.
+    const char* visible = widget->isVisible() ? "visible" : "hidden";
+    const QString line = QStringLiteral("%1 %2 %3 %4 %5\n")
+                             .arg(QLatin1String(what), name, QLatin1String(shown),
+                                  QLatin1String(visible), widget->windowTitle());
     m_journal.write(line.toUtf8());
     m_journal.flush();
     return false;

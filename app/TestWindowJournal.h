@@ -10,9 +10,9 @@ namespace pellamark {
 // Built into the desktop tests' copy of the program only. On a window system where no outside
 // tool can see the program's windows (Wayland), it writes what they do to the file named by
 // PELLAMARK_TEST_JOURNAL, one line each: "show|hide|state <objectName> <minimised|normal|
-// maximised> <title>". A file "<journal>.close" holding a window's objectName makes the program
-// receive that window's close request the way the window system delivers the title bar's close
-// button.
+// maximised> <visible|hidden> <title>". A file "<journal>.close" holding a window's objectName
+// makes the program receive that window's close request the way the window system delivers the
+// title bar's close button.
 class TestWindowJournal : public QObject {
     Q_OBJECT
 public:

@@ -24,17 +24,17 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 set(CPACK_DEBIAN_PELLAMARK_PACKAGE_NAME pellamark)
 # What the program loads at run time without linking it, so no library scan can find it: the
-# window system plugins and the page view's helper process. Wayland and the SVG icon are
-# optional.
-set(CPACK_DEBIAN_PELLAMARK_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6webenginecore6-bin")
+# window system plugins (the page view's helper process comes with its library). Wayland and
+# the SVG icon are optional.
+set(CPACK_DEBIAN_PELLAMARK_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_DEBIAN_PELLAMARK_PACKAGE_RECOMMENDS "qt6-wayland, qt6-svg-plugins, xdg-utils")
 set(CPACK_DEBIAN_PELLAMARK_PACKAGE_SUGGESTS "pellamark-service")
 set(CPACK_DEBIAN_PELLAMARK_DESCRIPTION
     "favourite web sites from the notification area
- Pellamark lives in the notification area (tray) and shows the page of
- your favourite web sites, kept by a favourites service, in a window of
- its own. It checks at every start that the service answers, keeps a
- small per-user profile and can start at logon.")
+Pellamark lives in the notification area (tray) and shows the page of
+your favourite web sites, kept by a favourites service, in a window of
+its own. It checks at every start that the service answers, keeps a
+small per-user profile and can start at logon.")
 
 set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME pellamark-service)
 set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION web)
@@ -45,9 +45,9 @@ set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_EXTRA
     "${PROJECT_SOURCE_DIR}/packaging/service/postrm")
 set(CPACK_DEBIAN_SERVICE_DESCRIPTION
     "favourites service for Pellamark
- The service that keeps the favourites the Pellamark program shows,
- started as a system service of its own user on 127.0.0.1:8480, with
- its data in /var/lib/pellamark-service. Put a reverse proxy with TLS
- in front of it to serve other machines.")
+The service that keeps the favourites the Pellamark program shows,
+started as a system service of its own user on 127.0.0.1:8480, with
+its data in /var/lib/pellamark-service. Put a reverse proxy with TLS
+in front of it to serve other machines.")
 
 include(CPack)

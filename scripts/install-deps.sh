@@ -22,7 +22,11 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev googletest
   wine wine64 wine32:i386
   # end-to-end desktop tests
-  python3 xvfb xauth openbox trayer xdotool wmctrl x11-utils dbus-x11 fonts-dejavu-core
+  python3 xvfb xauth openbox trayer xdotool wmctrl x11-utils x11-apps dbus-x11 fonts-dejavu-core
+  # the D-Bus tray (a panel whose notification area takes StatusNotifierItems) and Wayland
+  dbus dbus-daemon libglib2.0-bin xfce4-panel xfconf weston qt6-wayland
+  # the Debian packages: made, checked, unpacked and run in a network namespace of their own
+  dpkg-dev file lintian appstream iproute2 util-linux
 )
 
 SUDO=""
