@@ -341,8 +341,7 @@ void frmMain::showMain() {
 
 void frmMain::focusMain() {
     raise();
-    if (windowSystemLetsProgramsActivateWindows())
-        activateWindow();
+    activateWindow();
 }
 
 void frmMain::setTrayRestoreVisible(bool visible) {

@@ -5,20 +5,8 @@
 
 namespace pellamark {
 
-namespace {
-
-bool onWayland() {
-    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
-}
-
-} // namespace
-
 bool windowSystemLetsProgramsPlaceWindows() {
-    return !onWayland();
-}
-
-bool windowSystemLetsProgramsActivateWindows() {
-    return !onWayland();
+    return !QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
 }
 
 } // namespace pellamark

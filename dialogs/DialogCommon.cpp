@@ -146,8 +146,7 @@ void ModelessDialog::showAndActivate() {
     }
     show();
     raise();
-    if (windowSystemLetsProgramsActivateWindows())
-        activateWindow();
+    activateWindow();
 }
 
 void ModelessDialog::closeEvent(QCloseEvent* event) {
