@@ -177,7 +177,9 @@ class PackageTest(unittest.TestCase):
              "DailyFlowsTest.test_options_change_the_address_and_switch_the_autostart_entry_off_and_on"],
             env)
         self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        self.assertRegex(done.stderr, r"Ran 2 tests")
         self.assertNotIn("skipped", done.stderr)
+        print(done.stderr)
 
     def test_the_unpacked_service_answers_on_the_address_its_unit_gives(self):
         if not network_namespaces_work():
@@ -194,7 +196,7 @@ class PackageTest(unittest.TestCase):
             data if a == "/var/lib/pellamark-service" else a for a in exec_start[1:]]
         probe = (
             "import subprocess, sys, time, urllib.request\n"
-            "service = subprocess.Popen(sys.argv[2:])\n"
+            "service = subprocess.Popen(sys.argv[2:], stdout=subprocess.DEVNULL)\n"
             "try:\n"
             "    for _ in range(100):\n"
             "        try:\n"
