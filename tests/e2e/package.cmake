@@ -9,8 +9,9 @@ if(Python3_Interpreter_FOUND AND PELLAMARK_XVFB AND NOT WIN32)
         LABELS e2e
         TIMEOUT 1500
         # Its flows run in a network namespace of their own, but share the CPU with the rest.
+        # Several checks in one run: a check that cannot run here prints why ("skipped '...'")
+        # and the others still count, so the run as a whole is never reported as skipped.
         RESOURCE_LOCK pellamark_e2e_port
-        SKIP_REGULAR_EXPRESSION "skipped '"
         ENVIRONMENT "PELLAMARK_BUILD_DIR=${PROJECT_BINARY_DIR};PELLAMARK_CPACK=${CMAKE_CPACK_COMMAND};PELLAMARK_SERVICE_HOST=${PELLAMARK_SERVICE_HOST};PELLAMARK_VERSION=${PROJECT_VERSION}")
 
     foreach(desktop d_bus_tray wayland)
