@@ -26,7 +26,7 @@ packages=(
   # the D-Bus tray (a panel whose notification area takes StatusNotifierItems) and Wayland
   dbus dbus-daemon libglib2.0-bin xfce4-panel xfconf weston qt6-wayland
   # the Debian packages: made, checked, unpacked and run in a network namespace of their own
-  dpkg-dev file lintian appstream iproute2 util-linux
+  dpkg-dev file lintian appstream iproute2 util-linux systemd
 )
 
 SUDO=""

@@ -187,12 +187,23 @@ class PackageTest(unittest.TestCase):
         unit = os.path.join(self.root, "usr", "lib", "systemd", "system",
                             "pellamark-service.service")
         with open(unit, encoding="utf-8") as f:
-            exec_start = re.search(r"(?m)^ExecStart=(.*)$", f.read()).group(1).split()
+            text = f.read()
+        exec_start = re.search(r"(?m)^ExecStart=(.*)$", text).group(1).split()
         self.assertEqual(exec_start[0], "/usr/sbin/pellamark-service")
+        program = os.path.join(self.root, exec_start[0].lstrip("/"))
+        if shutil.which("systemd-analyze"):
+            # systemd's own check of the unit, with the program where the unpacked root has it.
+            checked = os.path.join(self.folder, "pellamark-service.service")
+            with open(checked, "w", encoding="utf-8") as f:
+                f.write(text.replace(exec_start[0], program))
+            done = run(["systemd-analyze", "verify", "--man=no", checked], timeout=60)
+            self.assertEqual(done.returncode, 0, done.stdout + done.stderr)
+        else:
+            print("unit not verified: needs systemd-analyze (package systemd)")
         listen = exec_start[exec_start.index("--listen") + 1]
         data = os.path.join(self.folder, "service-data")
         os.makedirs(data, exist_ok=True)
-        args = [os.path.join(self.root, exec_start[0].lstrip("/"))] + [
+        args = [program] + [
             data if a == "/var/lib/pellamark-service" else a for a in exec_start[1:]]
         probe = (
             "import subprocess, sys, time, urllib.request\n"
