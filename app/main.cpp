@@ -1,3 +1,4 @@
+#include "app/DesktopSession.h"
 #include "app/HelperLauncher.h"
 #include "app/ProcessEnvironment.h"
 #include "app/frmMain.h"
@@ -18,7 +19,6 @@
 #include "settings/TerminationSignals.h"
 
 #include <QApplication>
-#include <QSessionManager>
 
 #include <cstdio>
 #include <cstdlib>
@@ -71,8 +71,7 @@ int main(int argc, char* argv[]) {
     DialogSet dialogs(settings, profile, window);
     window.setDialogLoader(dialogs);
 
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
-                     [&window](QSessionManager&) { window.sessionEnding(); });
+    followDesktopSession(app, window);
 
     window.Form_Load();
     // From here on the event loop takes the termination requests and ends the program the way

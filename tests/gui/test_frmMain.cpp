@@ -2,6 +2,7 @@
 // message boxes, helper programs and dialogs.
 #include "app/frmMain.h"
 
+#include "app/DesktopSession.h"
 #include "app/HelperLauncher.h"
 #include "components/HtmlView.h"
 #include "components/MessageBox.h"
@@ -17,7 +18,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
+#include <private/qguiapplication_p.h>
 #include <qpa/qwindowsysteminterface.h>
 
 #include <gtest/gtest.h>
@@ -382,6 +385,43 @@ TEST_F(MainWindowTest, EveryOtherCloseEndsTheProgram) {
             << c.name;
         EXPECT_EQ(ended, 1) << c.name;
         EXPECT_FALSE(window->isVisible()) << c.name;
+    }
+}
+
+// A session save, be it a checkpoint or the start of a logout the user may still cancel, leaves
+// the program as it was; the end of the session (which the application receives as its quit)
+// ends it once, shown or in the tray.
+TEST_F(MainWindowTest, OnlyTheEndOfTheSessionEndsTheProgram) {
+    for (bool shown : {true, false}) {
+        SetUp();
+        ended = 0;
+        startShown();
+        if (!shown)
+            closeFromTitleBar();
+        journal.clear();
+        followDesktopSession(*qApp, *window);
+
+        QGuiApplicationPrivate::instance()->commitData();
+        QGuiApplicationPrivate::instance()->saveState();
+        QTest::qWait(50);
+        EXPECT_EQ(ended, 0) << "shown " << shown;
+        EXPECT_EQ(window->isVisible(), shown);
+        EXPECT_TRUE(journal.isEmpty()) << journal.join(QLatin1Char('|')).toStdString();
+
+        QTimer quit;
+        quit.setSingleShot(true);
+        QObject::connect(&quit, &QTimer::timeout, [] {
+            QEvent event(QEvent::Quit);
+            QCoreApplication::sendEvent(qApp, &event);
+        });
+        QTimer giveUp;
+        giveUp.setSingleShot(true);
+        QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        quit.start(0);
+        giveUp.start(5000);
+        EXPECT_EQ(QApplication::exec(), 0) << "the quit did not end the event loop";
+        EXPECT_EQ(journal, (QStringList{QStringLiteral("RemoveIcon"), QStringLiteral("end")}));
+        EXPECT_EQ(ended, 1);
     }
 }
 
