@@ -1,6 +1,7 @@
 #include "app/DesktopSession.h"
 #include "app/HelperLauncher.h"
 #include "app/ProcessEnvironment.h"
+#include "app/QuietConsole.h"
 #include "app/frmMain.h"
 #include "components/ProgramIcon.h"
 #include "components/QtMessageBoxes.h"
@@ -43,6 +44,7 @@ int main(int argc, char* argv[]) {
         return 0;
 
     prepareWebEngineEnvironment();
+    keepConsoleQuiet();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(qtText(ProgramTitle));

@@ -23,6 +23,8 @@ packages=(
   wine wine64 wine32:i386
   # end-to-end desktop tests
   python3 xvfb xauth openbox trayer xdotool wmctrl x11-utils dbus-x11 fonts-dejavu-core
+  # the desktop session manager stand-in of the end-to-end tests
+  libsm-dev libice-dev
 )
 
 SUDO=""

@@ -4,6 +4,7 @@
 
 #include "app/DesktopSession.h"
 #include "app/HelperLauncher.h"
+#include "app/QuietConsole.h"
 #include "components/HtmlView.h"
 #include "components/MessageBox.h"
 #include "components/TrayIcon.h"
@@ -15,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
@@ -579,6 +581,18 @@ TEST_F(MainWindowTest, DialogsBringTheWindowBackThroughTheHost) {
     EXPECT_EQ(journal.filter(QStringLiteral("page")).size(), 2);
     EXPECT_TRUE(host.openProgramFile(QStringLiteral("terms.txt")));
     EXPECT_EQ(journal.last(), QStringLiteral("open terms.txt"));
+}
+
+// The libraries' chatter is off; their warnings and errors still reach standard error.
+TEST(QuietConsole, OnlyWarningsAndErrorsAreWritten) {
+    keepConsoleQuiet();
+    for (const char* name : {"default", "qt.webenginecontext", "qt.qpa.xcb"}) {
+        const QLoggingCategory category(name);
+        EXPECT_FALSE(category.isDebugEnabled()) << name;
+        EXPECT_FALSE(category.isInfoEnabled()) << name;
+        EXPECT_TRUE(category.isWarningEnabled()) << name;
+        EXPECT_TRUE(category.isCriticalEnabled()) << name;
+    }
 }
 
 } // namespace
