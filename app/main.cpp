@@ -2,6 +2,7 @@
 #include "app/HelperLauncher.h"
 #include "app/ProcessEnvironment.h"
 #include "app/QuietConsole.h"
+#include "app/SystemNetwork.h"
 #include "app/frmMain.h"
 #include "components/ProgramIcon.h"
 #include "components/QtMessageBoxes.h"
@@ -63,7 +64,11 @@ int main(int argc, char* argv[]) {
     auto launcher = makeHelperLauncher(QCoreApplication::applicationDirPath());
 
     frmMain window({*view, tray, messageBoxes, *launcher, settings,
-                    [](ServerCheckHost& host) { return CheckServer(host, OpenUrl, ServiceHost); },
+                    [](ServerCheckHost& host) {
+                        NetworkWait wait;
+                        wait.systemOffline = systemSaysOffline;
+                        return CheckServer(host, OpenUrl, ServiceHost, wait);
+                    },
                     [&profile](ProfileHost& host) { profile.LoadProfile(host); },
                     [] {
                         // Nothing may run after the unload; the store has synced its writes.
