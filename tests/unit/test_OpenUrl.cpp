@@ -207,6 +207,12 @@ TEST_P(OpenUrlBrokenServerTest, YieldsTheEmptyTextPromptly) {
     EXPECT_EQ(text, "");
     EXPECT_FALSE(libraryFailed);
     EXPECT_LT(elapsed, 5s);
+#ifdef _WIN32
+    // WinINet (Wine's, at least) may take a connection closed without an answer for an empty page.
+    if (failures.empty() && GetParam().failure == FetchFailure::Other) {
+        return;
+    }
+#endif
     EXPECT_EQ(failures, std::vector<FetchFailure>{GetParam().failure});
 }
 
