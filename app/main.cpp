@@ -1,5 +1,8 @@
+#include "app/DesktopSession.h"
 #include "app/HelperLauncher.h"
 #include "app/ProcessEnvironment.h"
+#include "app/QuietConsole.h"
+#include "app/SystemNetwork.h"
 #include "app/frmMain.h"
 #include "components/ProgramIcon.h"
 #include "components/QtMessageBoxes.h"
@@ -18,7 +21,6 @@
 #include "settings/TerminationSignals.h"
 
 #include <QApplication>
-#include <QSessionManager>
 
 #ifdef PELLAMARK_TEST_SERVICE_HOST
 #include "app/TestWindowJournal.h"
@@ -47,6 +49,7 @@ int main(int argc, char* argv[]) {
         return 0;
 
     prepareWebEngineEnvironment();
+    keepConsoleQuiet();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     QApplication::setApplicationName(qtText(ProgramTitle));
@@ -67,7 +70,11 @@ int main(int argc, char* argv[]) {
     auto launcher = makeHelperLauncher(QCoreApplication::applicationDirPath());
 
     frmMain window({*view, tray, messageBoxes, *launcher, settings,
-                    [](ServerCheckHost& host) { return CheckServer(host, OpenUrl, ServiceHost); },
+                    [](ServerCheckHost& host) {
+                        NetworkWait wait;
+                        wait.systemOffline = systemSaysOffline;
+                        return CheckServer(host, OpenUrl, ServiceHost, wait);
+                    },
                     [&profile](ProfileHost& host) { profile.LoadProfile(host); },
                     [] {
                         // Nothing may run after the unload; the store has synced its writes.
@@ -77,8 +84,7 @@ int main(int argc, char* argv[]) {
     DialogSet dialogs(settings, profile, window);
     window.setDialogLoader(dialogs);
 
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
-                     [&window](QSessionManager&) { window.sessionEnding(); });
+    followDesktopSession(app, window);
 
 #ifdef PELLAMARK_TEST_SERVICE_HOST
     TestWindowJournal journal;

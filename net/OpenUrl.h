@@ -8,6 +8,17 @@
 
 namespace pellamark {
 
+// Why a fetch brought back no page, as far as the network library can tell.
+enum class FetchFailure {
+    // No network to speak of yet: the name could not be looked up, or the network or the host
+    // cannot be reached (no route, interface down).
+    NoNetwork,
+    // The server's machine was reached and turned the connection down.
+    Refused,
+    // Anything else: a time-out, a transfer broken off, a protocol error.
+    Other,
+};
+
 struct FetchOptions {
     // Time allowed to establish the connection.
     std::chrono::milliseconds connectTimeout{60'000};
@@ -27,6 +38,10 @@ struct FetchOptions {
     // Called when the network library itself fails (cannot be loaded or initialised), the one
     // failure of a fetch that is a run-time error rather than an empty answer.
     std::function<void(std::int32_t number, const std::string& description)> onRunTimeError;
+    // Called when the transfer failed and the empty text is returned for that reason, with the
+    // kind of failure. Not called for an empty page a server did send, nor for the failures
+    // reported through onRunTimeError.
+    std::function<void(FetchFailure failure)> onFailure;
 };
 
 // HTTP GET of `url`: the whole body as text, or the empty text on every failure. Never throws.

@@ -1,10 +1,12 @@
 #include "net/OpenUrl.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include <curl/curl.h>
 
@@ -78,6 +80,33 @@ struct ListDeleter {
     void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
+// The kind of failure behind a transfer that ended with `code`.
+FetchFailure classify(CURL* handle, CURLcode code) {
+    switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+        return FetchFailure::NoNetwork;
+    case CURLE_COULDNT_CONNECT: {
+        long number = 0;
+        if (curl_easy_getinfo(handle, CURLINFO_OS_ERRNO, &number) != CURLE_OK)
+            return FetchFailure::Other;
+        switch (number) {
+        case ECONNREFUSED:
+            return FetchFailure::Refused;
+        case ENETUNREACH:
+        case ENETDOWN:
+        case EHOSTUNREACH:
+        case EADDRNOTAVAIL:
+            return FetchFailure::NoNetwork;
+        default:
+            return FetchFailure::Other;
+        }
+    }
+    default:
+        return FetchFailure::Other;
+    }
+}
+
 template <typename T> void set(CURL* handle, CURLoption option, T value) {
     const CURLcode code = curl_easy_setopt(handle, option, value);
     if (code != CURLE_OK) {
@@ -137,7 +166,8 @@ bool runWithinLimits(CURLM* multi, CURL* easy, Transfer& transfer, const FetchOp
     return true;
 }
 
-std::string fetch(const std::string& url, const FetchOptions& options) {
+std::string fetch(const std::string& url, const FetchOptions& options,
+                  std::optional<FetchFailure>& failure) {
     if (const CURLcode code = globalInit(); code != CURLE_OK) {
         throw LibraryFailure{code};
     }
@@ -192,6 +222,7 @@ std::string fetch(const std::string& url, const FetchOptions& options) {
     curl_multi_remove_handle(multi.get(), handle);
 
     if (!finished || transfer.outOfMemory) {
+        failure = FetchFailure::Other;
         return {};
     }
     if (result == CURLE_OK) {
@@ -201,6 +232,7 @@ std::string fetch(const std::string& url, const FetchOptions& options) {
     if (result == CURLE_WRITE_ERROR && transfer.capped) {
         return std::move(transfer.body);
     }
+    failure = classify(handle, result);
     return {};
 }
 
@@ -208,7 +240,12 @@ std::string fetch(const std::string& url, const FetchOptions& options) {
 
 std::string OpenUrl(const std::string& url, const FetchOptions& options) {
     try {
-        return fetch(url, options);
+        std::optional<FetchFailure> failure;
+        std::string text = fetch(url, options, failure);
+        if (failure && options.onFailure) {
+            options.onFailure(*failure);
+        }
+        return text;
     } catch (const LibraryFailure& failure) {
         try {
             if (options.onRunTimeError) {

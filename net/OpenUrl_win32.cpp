@@ -77,6 +77,19 @@ std::string resolve(const std::string& base, const std::string& location) {
     return {};
 }
 
+// The kind of failure behind a request that could not be opened. A refused connection and an
+// unreachable host are one error here, so only the name lookup and a disconnected system tell of
+// a missing network.
+FetchFailure classify(DWORD error) {
+    switch (error) {
+    case ERROR_INTERNET_NAME_NOT_RESOLVED:
+    case ERROR_INTERNET_DISCONNECTED:
+        return FetchFailure::NoNetwork;
+    default:
+        return FetchFailure::Other;
+    }
+}
+
 // One fetch, shared by the caller and the thread that runs it. WinINet's time-outs bound each
 // wait on its own, so a server that sends a byte now and then (or redirects slowly, hop after hop)
 // would keep a synchronous fetch going for ever; and closing a handle from another thread, which
@@ -153,6 +166,7 @@ public:
     std::string text;
     bool libraryFailed = false;
     DWORD libraryError = 0;
+    std::optional<FetchFailure> failure;
 
 private:
     void closeSlot(HINTERNET& slot) {
@@ -187,6 +201,7 @@ std::string readBody(HINTERNET request, SharedFetch& shared) {
     while (!shared.abandoned()) {
         DWORD read = 0;
         if (!InternetReadFile(request, buffer, sizeof buffer, &read)) {
+            shared.failure = FetchFailure::Other;
             return {};
         }
         if (read == 0) {
@@ -230,7 +245,11 @@ std::string fetch(SharedFetch& shared) {
             root, address.c_str(), headers, static_cast<DWORD>(sizeof headers - 1),
             INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT,
             0);
-        if (request == nullptr || !shared.adopt(request, true)) {
+        if (request == nullptr) {
+            shared.failure = classify(GetLastError());
+            return {};
+        }
+        if (!shared.adopt(request, true)) {
             return {};
         }
         const std::optional<std::string> location = redirectTarget(request);
@@ -297,15 +316,19 @@ std::string OpenUrl(const std::string& url, const FetchOptions& options) {
         std::string text;
         bool libraryFailed = false;
         DWORD libraryError = 0;
+        std::optional<FetchFailure> failure = FetchFailure::Other; // the deadline ran out
         if (finished) {
             text = std::move(shared->text);
             libraryFailed = shared->libraryFailed;
             libraryError = shared->libraryError;
+            failure = shared->failure;
         }
         shared->release();
         if (libraryFailed && options.onRunTimeError) {
             options.onRunTimeError(static_cast<std::int32_t>(libraryError),
                                    "The network library could not be initialised");
+        } else if (failure && options.onFailure) {
+            options.onFailure(*failure);
         }
         return text;
     } catch (...) {

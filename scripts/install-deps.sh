@@ -27,6 +27,8 @@ packages=(
   dbus dbus-daemon libglib2.0-bin xfce4-panel xfconf weston qt6-wayland
   # the Debian packages: made, checked, unpacked and run in a network namespace of their own
   dpkg-dev file lintian appstream iproute2 util-linux systemd
+  # the desktop session manager stand-in of the end-to-end tests
+  libsm-dev libice-dev
 )
 
 SUDO=""

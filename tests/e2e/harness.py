@@ -165,9 +165,10 @@ class Session:
             env["WAYLAND_DISPLAY"] = self.wayland_display
         return env
 
-    def _spawn(self, name, args, **kwargs):
+    def _spawn(self, name, args, extra_env=None, **kwargs):
         log = open(os.path.join(self.root, name + ".log"), "ab")
-        process = subprocess.Popen(args, env=self.env(), stdout=log, stderr=subprocess.STDOUT,
+        env = dict(self.env(), **(extra_env or {}))
+        process = subprocess.Popen(args, env=env, stdout=log, stderr=subprocess.STDOUT,
                                    cwd=self.root, **kwargs)
         log.close()
         self._processes.append((name, process))
@@ -223,8 +224,8 @@ class Session:
         self.service = ServiceStub(self.port, pages)
         return self.service
 
-    def start_program(self, name="pellamark"):
-        return self._spawn(name, [self.program])
+    def start_program(self, name="pellamark", extra_env=None):
+        return self._spawn(name, [self.program], extra_env)
 
     # -- the store ---------------------------------------------------------------------------
 

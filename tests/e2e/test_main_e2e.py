@@ -1,9 +1,12 @@
 """The real program on a private X display: start-up with a stored profile, the tray icon, the
-close button, termination, and the one-copy rule."""
+close button, termination, the desktop session, a quiet console, and the one-copy rule."""
 
 import os
+import queue
 import signal
+import subprocess
 import sys
+import threading
 import time
 import unittest
 
@@ -11,6 +14,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from harness import Session, wait_until  # noqa: E402
 
 PROGRAM = os.environ.get("PELLAMARK_E2E_PROGRAM", "")
+SESSION_MANAGER = os.environ.get("PELLAMARK_E2E_SESSION_MANAGER", "")
 
 PROFILE = (
     "Windows Registry Editor Version 5.00\n"
@@ -32,12 +36,12 @@ class MainWindowDesktopTest(unittest.TestCase):
         self.session = Session(PROGRAM)
         self.addCleanup(self.session.__exit__, None, None, None)
 
-    def start_with_profile(self, tray=True):
+    def start_with_profile(self, tray=True, extra_env=None):
         s = self.session
         s.start_desktop(tray=tray)
         s.start_service()
         s.write_store(PROFILE)
-        program = s.start_program()
+        program = s.start_program(extra_env=extra_env)
         self.assertEqual(s.service.wait_for_request("/app/fav.asp"), FAVOURITES)
         return program, s.wait_for_window("Pellamark")
 
@@ -60,6 +64,7 @@ class MainWindowDesktopTest(unittest.TestCase):
         program.send_signal(signal.SIGTERM)
         self.assertEqual(program.wait(15), 0)
         wait_until(lambda: "Pellamark" not in s.tray_icons(), what="the icon to leave the tray")
+        self.assertEqual(s.log("pellamark"), "", "a normal run writes nothing to the terminal")
 
         # No stale lock: a new copy starts at once and shows the page again.
         again = s.start_program("pellamark-again")
@@ -85,6 +90,53 @@ class MainWindowDesktopTest(unittest.TestCase):
         # Maximising (a state change and a resize) kept the page; only leaving minimised reloaded.
         self.assertEqual(len([p for p in s.service.paths() if p.startswith("/app/fav.asp")]), 2)
         self.assertIsNone(program.poll())
+
+    def test_a_session_save_keeps_the_program_and_the_session_end_ends_it(self):
+        if not (SESSION_MANAGER and os.path.exists(SESSION_MANAGER)):
+            self.skipTest("no session manager stand-in was built (libsm-dev and libice-dev)")
+        s = self.session
+        manager = subprocess.Popen([SESSION_MANAGER], stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, text=True, env=s.env(), cwd=s.root)
+        self.addCleanup(manager.kill)
+        events = queue.Queue()
+        threading.Thread(target=lambda: [events.put(line.strip()) for line in manager.stdout],
+                         daemon=True).start()
+
+        def expect(prefix):
+            deadline = time.monotonic() + 20
+            while time.monotonic() < deadline:
+                try:
+                    event = events.get(timeout=0.5)
+                except queue.Empty:
+                    continue
+                if event.startswith(prefix):
+                    return event
+            self.fail("the session manager never saw " + prefix)
+
+        def send(command):
+            manager.stdin.write(command + "\n")
+            manager.stdin.flush()
+
+        address = events.get(timeout=10)
+        program, _ = self.start_with_profile(extra_env={"SESSION_MANAGER": address})
+        expect("registered ")
+        # A checkpoint, then a logout the user calls off: the program stays, window and icon.
+        for save, after in (("checkpoint", "complete"), ("logout", "cancel")):
+            send(save)
+            self.assertEqual(expect("save-done"), "save-done 1", save)
+            send(after)
+            time.sleep(1)
+            self.assertIsNone(program.poll(), "a %s must not end the program" % save)
+            self.assertEqual(len(s.windows("Pellamark")), 1, save)
+            self.assertIn("Pellamark", s.tray_icons(), save)
+
+        send("logout")
+        expect("save-done")
+        send("die")
+        self.assertEqual(program.wait(15), 0)
+        wait_until(lambda: "Pellamark" not in s.tray_icons(), what="the icon to leave the tray")
+        send("quit")
+        self.assertEqual(manager.wait(10), 0)
 
     def test_second_copy_ends_silently(self):
         first, _ = self.start_with_profile()

@@ -2,7 +2,9 @@
 // message boxes, helper programs and dialogs.
 #include "app/frmMain.h"
 
+#include "app/DesktopSession.h"
 #include "app/HelperLauncher.h"
+#include "app/QuietConsole.h"
 #include "components/HtmlView.h"
 #include "components/MessageBox.h"
 #include "components/TrayIcon.h"
@@ -14,10 +16,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
 #include <QTest>
+#include <QTimer>
 #include <QWindow>
+#include <private/qguiapplication_p.h>
 #include <qpa/qwindowsysteminterface.h>
 
 #include <gtest/gtest.h>
@@ -385,6 +390,43 @@ TEST_F(MainWindowTest, EveryOtherCloseEndsTheProgram) {
     }
 }
 
+// A session save, be it a checkpoint or the start of a logout the user may still cancel, leaves
+// the program as it was; the end of the session (which the application receives as its quit)
+// ends it once, shown or in the tray.
+TEST_F(MainWindowTest, OnlyTheEndOfTheSessionEndsTheProgram) {
+    for (bool shown : {true, false}) {
+        SetUp();
+        ended = 0;
+        startShown();
+        if (!shown)
+            closeFromTitleBar();
+        journal.clear();
+        followDesktopSession(*qApp, *window);
+
+        QGuiApplicationPrivate::instance()->commitData();
+        QGuiApplicationPrivate::instance()->saveState();
+        QTest::qWait(50);
+        EXPECT_EQ(ended, 0) << "shown " << shown;
+        EXPECT_EQ(window->isVisible(), shown);
+        EXPECT_TRUE(journal.isEmpty()) << journal.join(QLatin1Char('|')).toStdString();
+
+        QTimer quit;
+        quit.setSingleShot(true);
+        QObject::connect(&quit, &QTimer::timeout, [] {
+            QEvent event(QEvent::Quit);
+            QCoreApplication::sendEvent(qApp, &event);
+        });
+        QTimer giveUp;
+        giveUp.setSingleShot(true);
+        QObject::connect(&giveUp, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        quit.start(0);
+        giveUp.start(5000);
+        EXPECT_EQ(QApplication::exec(), 0) << "the quit did not end the event loop";
+        EXPECT_EQ(journal, (QStringList{QStringLiteral("RemoveIcon"), QStringLiteral("end")}));
+        EXPECT_EQ(ended, 1);
+    }
+}
+
 TEST_F(MainWindowTest, UnloadRemovesOnlyAShownIconAndClosesEveryWindow) {
     for (bool iconShown : {true, false}) {
         SetUp();
@@ -539,6 +581,18 @@ TEST_F(MainWindowTest, DialogsBringTheWindowBackThroughTheHost) {
     EXPECT_EQ(journal.filter(QStringLiteral("page")).size(), 2);
     EXPECT_TRUE(host.openProgramFile(QStringLiteral("terms.txt")));
     EXPECT_EQ(journal.last(), QStringLiteral("open terms.txt"));
+}
+
+// The libraries' chatter is off; their warnings and errors still reach standard error.
+TEST(QuietConsole, OnlyWarningsAndErrorsAreWritten) {
+    keepConsoleQuiet();
+    for (const char* name : {"default", "qt.webenginecontext", "qt.qpa.xcb"}) {
+        const QLoggingCategory category(name);
+        EXPECT_FALSE(category.isDebugEnabled()) << name;
+        EXPECT_FALSE(category.isInfoEnabled()) << name;
+        EXPECT_TRUE(category.isWarningEnabled()) << name;
+        EXPECT_TRUE(category.isCriticalEnabled()) << name;
+    }
 }
 
 } // namespace

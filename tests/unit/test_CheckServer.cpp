@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <new>
+#include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestHttpServer.h"
@@ -15,13 +18,13 @@
 #include "settings/RunTimeError.h"
 
 #ifndef _WIN32
+#include "InChild.h"
 #include "TempDir.h"
 #include "settings/SingleInstance.h"
 #include "settings/TerminationSignals.h"
 
 #include <csignal>
 #include <iostream>
-#include <thread>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -130,6 +133,58 @@ INSTANTIATE_TEST_SUITE_P(
             {"MsgBox: " + loadErrorReport(errnum::Unexpected, "Unknown failure"), "UnloadMain"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The wait for a network, with fetches that answer from a script (one per look; the last one
+// repeats) and the system's word on connectivity.
+struct WaitCase {
+    const char* name;
+    std::vector<std::optional<FetchFailure>> looks; // none: an empty page was served
+    bool systemOffline;
+    std::size_t fetches; // 0: more than one, until the bound
+};
+
+void PrintTo(const WaitCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class CheckServerWaitTest : public ::testing::TestWithParam<WaitCase> {};
+
+TEST_P(CheckServerWaitTest, WaitsOnlyForAMissingNetwork) {
+    const WaitCase& c = GetParam();
+    std::size_t fetches = 0;
+    auto fetch = [&](const std::string&, const FetchOptions& options) {
+        const auto& look = c.looks[std::min(fetches++, c.looks.size() - 1)];
+        if (look)
+            options.onFailure(*look);
+        return std::string();
+    };
+    NetworkWait wait;
+    wait.bound = 200ms;
+    wait.interval = 20ms;
+    wait.systemOffline = [&] { return c.systemOffline; };
+    RecordingHost host;
+
+    EXPECT_FALSE(CheckServer(host, fetch, "svc.example", wait));
+    EXPECT_EQ(host.calls,
+              (std::vector<std::string>{"MsgBox: " + unreachableMessage(), "UnloadMain"}));
+    if (c.fetches == 0)
+        EXPECT_GT(fetches, 2u);
+    else
+        EXPECT_EQ(fetches, c.fetches);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Looks, CheckServerWaitTest,
+    ::testing::Values(
+        WaitCase{"RefusedAtOnce", {FetchFailure::Refused}, false, 1},
+        WaitCase{"EmptyPageAtOnce", {std::nullopt}, false, 1},
+        WaitCase{"TimedOutAtOnce", {FetchFailure::Other}, false, 1},
+        WaitCase{"RefusedWhileTheSystemSaysOffline", {FetchFailure::Refused}, true, 1},
+        WaitCase{"TimedOutWhileTheSystemSaysOffline", {FetchFailure::Other}, true, 0},
+        // The network comes: the server's answer decides at once.
+        WaitCase{"NoNetworkThenEmptyPage", {FetchFailure::NoNetwork, std::nullopt}, false, 2},
+        WaitCase{"NoNetworkThroughout", {FetchFailure::NoNetwork}, false, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // With the real fetch: a served probe page lets the start go on, a stopped server does not.
 TEST(CheckServerWithServer, AnswersAsTheServerDoes) {
     pellamark::testing::ScopedNoProxy noProxy;
@@ -156,6 +211,85 @@ TEST(CheckServerWithServer, AnswersAsTheServerDoes) {
 // server that drips its answer must still end at once, with status 0 and the lock freed.
 // Linux only: a windowed Windows program gets no such signals (the call does nothing there).
 #ifndef _WIN32
+// The wait under real conditions: the check runs in a process with a network of its own whose
+// loopback, where the server listens, is down until the case brings it up (or up from the start).
+struct NetworkCase {
+    const char* name;
+    std::optional<std::chrono::milliseconds> networkAfter; // none: never
+    bool serverListens;
+    std::chrono::milliseconds bound;
+    bool goesOn;
+    std::chrono::milliseconds atLeast, below; // the time the check took
+};
+
+void PrintTo(const NetworkCase& value, std::ostream* out) {
+    *out << value.name;
+}
+
+class CheckServerNetworkTest : public ::testing::TestWithParam<NetworkCase> {};
+
+TEST_P(CheckServerNetworkTest, WaitsForTheNetworkWithinTheBound) {
+    const NetworkCase& c = GetParam();
+    const pellamark::testing::ChildSetup setup{.ownNetwork = true};
+    if (!pellamark::testing::runInChild([] { return std::string(); }, setup)) {
+        GTEST_SKIP() << "cannot make a network namespace here (no privilege, no user namespaces)";
+    }
+    const auto outcome = pellamark::testing::runInChild(
+        [&c] {
+            using pellamark::testing::setLoopbackUp;
+            pellamark::testing::ScopedNoProxy noProxy;
+            // The server starts with the loopback up and keeps listening while it is down.
+            if (!setLoopbackUp(true))
+                return std::string("the loopback cannot be set up");
+            TestHttpServer server;
+            server.setHandler([](const HttpRequest&) { return HttpResponse::text("<html/>"); });
+            if (!c.serverListens)
+                server.stop();
+            if (c.networkAfter != 0ms && !setLoopbackUp(false))
+                return std::string("the loopback cannot be taken down");
+            std::thread network([&c] {
+                if (c.networkAfter > 0ms) {
+                    std::this_thread::sleep_for(*c.networkAfter);
+                    setLoopbackUp(true);
+                }
+            });
+            NetworkWait wait;
+            wait.bound = c.bound;
+            wait.interval = 250ms;
+            RecordingHost host;
+            const auto started = std::chrono::steady_clock::now();
+            const bool goesOn = CheckServer(host, OpenUrl, server.hostAndPort(), wait);
+            const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - started);
+            network.join();
+            setLoopbackUp(true); // the server stops through it
+            std::string result = std::to_string(took.count()) + (goesOn ? " on" : " off");
+            for (const std::string& call : host.calls)
+                result += "\n" + call;
+            return result;
+        },
+        setup);
+    ASSERT_TRUE(outcome) << "the check's process did not end normally";
+    std::cout << c.name << ": " << *outcome << "\n";
+    const std::size_t space = outcome->find(' ');
+    ASSERT_NE(space, std::string::npos) << *outcome;
+    const std::chrono::milliseconds took(std::stol(outcome->substr(0, space)));
+    std::string expected = std::string(c.goesOn ? " on" : " off");
+    if (!c.goesOn)
+        expected += "\nMsgBox: " + unreachableMessage() + "\nUnloadMain";
+    EXPECT_EQ(outcome->substr(space), expected);
+    EXPECT_GE(took, c.atLeast);
+    EXPECT_LT(took, c.below);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conditions, CheckServerNetworkTest,
+    ::testing::Values(NetworkCase{"NetworkAfterTwoSeconds", 2s, true, 30s, true, 2s, 10s},
+                      NetworkCase{"NoNetworkForTheWholeWait", std::nullopt, true, 1500ms, false,
+                                  1500ms, 10s},
+                      NetworkCase{"NetworkUpServerRefuses", 0ms, false, 30s, false, 0ms, 2s}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 TEST(CheckServerWithServer, ATerminationSignalEndsTheCheckAtOnce) {
     pellamark::testing::ScopedNoProxy noProxy;
     pellamark::testing::TempDir dir;

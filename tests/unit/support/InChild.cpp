@@ -1,13 +1,44 @@
 #include "InChild.h"
 
 #include <csignal>
+#include <cstring>
+
+#include <net/if.h>
+#include <netinet/in.h>
 
 #include <sched.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace pellamark::testing {
+
+bool setLoopbackUp(bool up) {
+    const int socket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (socket < 0) {
+        return false;
+    }
+    ifreq request{};
+    std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+    bool done = ::ioctl(socket, SIOCGIFFLAGS, &request) == 0;
+    request.ifr_flags =
+        static_cast<short>(up ? request.ifr_flags | IFF_UP : request.ifr_flags & ~IFF_UP);
+    done = done && ::ioctl(socket, SIOCSIFFLAGS, &request) == 0;
+    if (done && !up) {
+        // Down alone still routes 127.0.0.1 (its connections then wait instead of failing). Without
+        // its address nothing does; the system gives the address back when the interface is up.
+        ifreq address{};
+        std::strncpy(address.ifr_name, "lo", IFNAMSIZ - 1);
+        sockaddr_in none{};
+        none.sin_family = AF_INET;
+        std::memcpy(&address.ifr_addr, &none, sizeof none);
+        done = ::ioctl(socket, SIOCSIFADDR, &address) == 0;
+    }
+    ::close(socket);
+    return done;
+}
 
 std::optional<std::string> runInChild(const std::function<std::string()>& body, ChildSetup setup) {
     constexpr int kCannotSetUp = 77;
@@ -26,6 +57,11 @@ std::optional<std::string> runInChild(const std::function<std::string()>& body, 
         if (setup.permissionsHold && ::geteuid() == 0 && ::unshare(CLONE_NEWUSER) != 0) {
             ::_exit(kCannotSetUp);
         }
+        // Root makes the network alone; anyone else needs a user namespace to make it in.
+        if (setup.ownNetwork && ::unshare(CLONE_NEWNET) != 0 &&
+            ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
+            ::_exit(kCannotSetUp);
+        }
         if (setup.fileSizeLimit >= 0) {
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit),
@@ -34,7 +70,12 @@ std::optional<std::string> runInChild(const std::function<std::string()>& body, 
                 ::_exit(kCannotSetUp);
             }
         }
-        const std::string result = body();
+        std::string result;
+        try {
+            result = body();
+        } catch (...) {
+            ::_exit(1); // not back into the caller's code, which runs on in the parent
+        }
         std::string_view rest = result;
         while (!rest.empty()) {
             const ssize_t written = ::write(pipeEnds[1], rest.data(), rest.size());
