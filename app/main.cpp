@@ -1,11 +1,11 @@
 #include "app/HelperLauncher.h"
 #include "app/ProcessEnvironment.h"
+#include "app/ProcessWindowSurface.h"
 #include "app/frmMain.h"
 #include "components/ProgramIcon.h"
 #include "components/QtMessageBoxes.h"
 #include "components/QtText.h"
 #include "components/QtTrayIcon.h"
-#include "components/WebHtmlView.h"
 #include "dialogs/DialogSet.h"
 
 #include "net/CheckServer.h"
@@ -18,6 +18,7 @@
 #include "settings/TerminationSignals.h"
 
 #include <QApplication>
+#include <QProcessEnvironment>
 #include <QSessionManager>
 
 #include <cstdio>
@@ -34,6 +35,18 @@ static constexpr std::string_view ServiceHost = PELLAMARK_TEST_SERVICE_HOST;
 static constexpr std::string_view ServiceHost = config::ServiceHost;
 #endif
 
+// How long the window process outlives a window put away. The desktop tests' build takes it from
+// the environment, to see the window come back without waiting long.
+static int windowGraceMs() {
+#ifdef PELLAMARK_TEST_SERVICE_HOST
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("PELLAMARK_WINDOW_GRACE_MS", &ok);
+    if (ok && ms >= 0)
+        return ms;
+#endif
+    return ProcessWindowSurface::DefaultGraceMs;
+}
+
 int main(int argc, char* argv[]) {
     // Until the event loop can take them (below), termination requests end start-up at once.
     endAtOnceOnTerminationSignals();
@@ -42,8 +55,13 @@ int main(int argc, char* argv[]) {
     if (instance.acquire() == SingleInstance::Result::AlreadyRunning)
         return 0;
 
-    prepareWebEngineEnvironment();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The window process gets the environment as it came; what follows is for this one only.
+    const QProcessEnvironment windowEnvironment = QProcessEnvironment::systemEnvironment();
+    // The tray, the menus and the dialogs draw without OpenGL: on X11 the GL library and its
+    // driver are then never loaded here (the web engine, which needs them, is in the window
+    // process). A choice of the user's stays.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication app(argc, argv);
     QApplication::setApplicationName(qtText(ProgramTitle));
     QApplication::setWindowIcon(programIcon());
@@ -55,19 +73,21 @@ int main(int argc, char* argv[]) {
     GlobalSettings settings;
     Profile profile(registry, settings, currentExecutable(), std::string(ServiceHost));
 
-    auto* view = new WebHtmlView; // owned by the window
+    ProcessWindowSurface surface(ProcessWindowSurface::defaultProgram(), windowEnvironment,
+                                 windowGraceMs());
     QtTrayIcon tray(programIcon());
     QtMessageBoxes messageBoxes;
     auto launcher = makeHelperLauncher(QCoreApplication::applicationDirPath());
 
-    frmMain window({*view, tray, messageBoxes, *launcher, settings,
+    frmMain window({surface, tray, messageBoxes, *launcher, settings,
                     [](ServerCheckHost& host) { return CheckServer(host, OpenUrl, ServiceHost); },
                     [&profile](ProfileHost& host) { profile.LoadProfile(host); },
                     [] {
                         // Nothing may run after the unload; the store has synced its writes.
                         std::fflush(nullptr);
                         std::_Exit(0);
-                    }});
+                    },
+                    [&registry] { return registry.RegKeyExists(HKEY_CURRENT_USER_, ProfileKey); }});
     DialogSet dialogs(settings, profile, window);
     window.setDialogLoader(dialogs);
 

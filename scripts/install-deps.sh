@@ -22,7 +22,7 @@ packages=(
   g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev googletest
   wine wine64 wine32:i386
   # end-to-end desktop tests
-  python3 xvfb xauth openbox trayer xdotool wmctrl x11-utils dbus-x11 fonts-dejavu-core
+  python3 xvfb xauth openbox trayer xdotool wmctrl x11-utils x11-apps dbus-x11 fonts-dejavu-core
 )
 
 SUDO=""
