@@ -132,10 +132,10 @@ void ProcessWindowSurface::setViewSize(int width, int height) {
 }
 
 void ProcessWindowSurface::prepare() {
+    // The window process starts its page view's engine at once, while the start-up check that
+    // follows keeps this process waiting.
     if (!ensureRunning())
         return;
-    send(Kind::Warm);
-    // The start-up check that follows keeps the event loop waiting: hand the request over now.
     m_process->waitForBytesWritten(1000);
     if (!m_shown)
         m_grace.start();
@@ -179,7 +179,9 @@ void ProcessWindowSurface::handle(const WindowMessage& message) {
         Q_EMIT menuChosen(message.text);
         break;
     case Kind::Placed:
-        m_placement = message.data;
+        // What a window reports on its way out of sight is not where the user left it.
+        if (m_shown)
+            m_placement = message.data;
         break;
     default:
         break; // commands are not for this side

@@ -12,6 +12,8 @@
 #include <QMenuBar>
 #include <QScreen>
 
+#include <utility>
+
 namespace pellamark {
 
 MainWindowWidget::MainWindowWidget(HtmlView& view, QWidget* parent)
@@ -88,6 +90,48 @@ void MainWindowWidget::focus() {
     activateWindow();
 }
 
+void MainWindowWidget::notePlace() {
+    if (isVisible() && windowState() == Qt::WindowNoState)
+        m_normalPlace = QRect(frameGeometry().topLeft(), size());
+}
+
+QByteArray MainWindowWidget::placement() const {
+    // The frame's place, as a new window is placed by it, and the window's size, in the normal
+    // state.
+    const QRect normal = m_normalPlace.isValid() ? m_normalPlace : geometry();
+    const bool maximised = windowState() & (Qt::WindowMaximized | Qt::WindowFullScreen);
+    QByteArray text;
+    for (int value : {normal.x(), normal.y(), normal.width(), normal.height(), maximised ? 1 : 0})
+        text += QByteArray::number(value) + ' ';
+    return text.trimmed();
+}
+
+void MainWindowWidget::restorePlacement(const QByteArray& placement) {
+    const QList<QByteArray> fields = placement.split(' ');
+    if (fields.size() != 5)
+        return;
+    int values[5] = {};
+    for (int i = 0; i < 5; ++i) {
+        bool ok = false;
+        values[i] = fields[i].toInt(&ok);
+        if (!ok)
+            return;
+    }
+    if (values[2] <= 0 || values[3] <= 0)
+        return;
+    move(values[0], values[1]);
+    resize(values[2], values[3]);
+    m_showMaximised = values[4] != 0;
+}
+
+void MainWindowWidget::showPlaced() {
+    // Asked for before the window was mapped, the maximised state was lost under at least one
+    // window manager (openbox): it is asked for once the window is there.
+    show();
+    if (std::exchange(m_showMaximised, false))
+        setWindowState(windowState() | Qt::WindowMaximized);
+}
+
 void MainWindowWidget::closeEvent(QCloseEvent* event) {
     // Only the window system's close is the user's close command; every other close (the
     // program ending) goes through.
@@ -102,6 +146,7 @@ void MainWindowWidget::closeEvent(QCloseEvent* event) {
 void MainWindowWidget::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange) {
+        notePlace();
         Q_EMIT changed();
         Q_EMIT placed();
     }
@@ -109,12 +154,14 @@ void MainWindowWidget::changeEvent(QEvent* event) {
 
 void MainWindowWidget::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    notePlace();
     Q_EMIT changed();
     Q_EMIT placed();
 }
 
 void MainWindowWidget::moveEvent(QMoveEvent* event) {
     QMainWindow::moveEvent(event);
+    notePlace();
     Q_EMIT placed();
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QRect>
 #include <QSize>
 
 namespace pellamark {
@@ -32,6 +33,13 @@ public:
     void restoreNormalState();
     void focus();
 
+    // Where the window is and how large, normal or maximised, to be given to a window made
+    // later (in another process, too): restorePlacement() before that one is first shown.
+    QByteArray placement() const;
+    void restorePlacement(const QByteArray& placement);
+    // show() in the placement given.
+    void showPlaced();
+
 Q_SIGNALS:
     // The window system's own close command (title bar, window menu, Alt+F4); the window stays.
     void closeCommand();
@@ -50,7 +58,12 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void notePlace();
+
     HtmlView& m_view;
+    // The frame's place and the window's size the last time it was shown in the normal state.
+    QRect m_normalPlace;
+    bool m_showMaximised = false;
 };
 
 } // namespace pellamark

@@ -21,13 +21,13 @@ struct Shape {
 };
 
 constexpr Shape Shapes[] = {
-    {Kind::Hello, "hello", 1, false, false},     {Kind::Show, "show", 0, false, false},
-    {Kind::Hide, "hide", 0, false, false},       {Kind::Minimise, "minimise", 0, false, false},
-    {Kind::Restore, "restore", 0, false, false}, {Kind::Focus, "focus", 0, false, false},
-    {Kind::Warm, "warm", 0, false, false},       {Kind::Page, "page", 0, true, false},
-    {Kind::ViewSize, "view", 2, false, false},   {Kind::Placement, "placement", 0, false, true},
-    {Kind::Close, "close", 0, false, false},     {Kind::State, "state", 3, false, false},
-    {Kind::Menu, "menu", 0, true, false},        {Kind::Placed, "placed", 0, false, true},
+    {Kind::Hello, "hello", 1, false, false},        {Kind::Show, "show", 0, false, false},
+    {Kind::Hide, "hide", 0, false, false},          {Kind::Minimise, "minimise", 0, false, false},
+    {Kind::Restore, "restore", 0, false, false},    {Kind::Focus, "focus", 0, false, false},
+    {Kind::Page, "page", 0, true, false},           {Kind::ViewSize, "view", 2, false, false},
+    {Kind::Placement, "placement", 0, false, true}, {Kind::Close, "close", 0, false, false},
+    {Kind::State, "state", 3, false, false},        {Kind::Menu, "menu", 0, true, false},
+    {Kind::Placed, "placed", 0, false, true},
 };
 
 const Shape* shapeOf(Kind kind) {
@@ -46,10 +46,11 @@ QByteArray encodeWindowMessage(const WindowMessage& message) {
     QByteArray line(shape->word);
     for (int i = 0; i < shape->numbers; ++i)
         line += ' ' + QByteArray::number(message.numbers[static_cast<std::size_t>(i)]);
-    // The empty text and data are sent as "-", which neither encoding produces.
+    // The empty text and data are sent as "-", which neither encoding produces (a "-" in the
+    // text is encoded).
     auto field = [](const QByteArray& encoded) { return encoded.isEmpty() ? "-" : encoded; };
     if (shape->text)
-        line += ' ' + field(QUrl::toPercentEncoding(message.text));
+        line += ' ' + field(QUrl::toPercentEncoding(message.text, {}, "-"));
     if (shape->data)
         line += ' ' + field(message.data.toBase64());
     return line + '\n';

@@ -23,7 +23,6 @@ struct WindowMessage {
         Minimise,
         Restore, // the normal state
         Focus,
-        Warm,      // start the page view's engine ahead of the first page
         Page,      // text: the address
         ViewSize,  // numbers 0, 1: width, height
         Placement, // data: the window's place, size and state, as the window last reported it

@@ -18,7 +18,16 @@
 #include <iostream>
 #include <string>
 
+#ifdef _WIN32
+#include <io.h>
+#define dup _dup
+#define dup2 _dup2
+#define fdopen _fdopen
+#define STDOUT_FILENO 1
+#define STDERR_FILENO 2
+#else
 #include <unistd.h>
+#endif
 #ifdef __linux__
 #include <csignal>
 #include <sys/prctl.h>
@@ -35,9 +44,9 @@ using Kind = WindowMessage::Kind;
 FILE* g_reports = nullptr;
 
 void openReportChannel() {
-    const int channel = ::dup(STDOUT_FILENO);
-    g_reports = channel >= 0 ? ::fdopen(channel, "w") : nullptr;
-    ::dup2(STDERR_FILENO, STDOUT_FILENO);
+    const int channel = dup(STDOUT_FILENO);
+    g_reports = channel >= 0 ? fdopen(channel, "w") : nullptr;
+    dup2(STDERR_FILENO, STDOUT_FILENO);
 }
 
 void report(const WindowMessage& message) {
@@ -81,7 +90,7 @@ void carryOut(const WindowMessage& message, MainWindowWidget& window, WebHtmlVie
         }
         break;
     case Kind::Show:
-        window.show();
+        window.showPlaced();
         break;
     case Kind::Hide:
         window.hide();
@@ -95,9 +104,6 @@ void carryOut(const WindowMessage& message, MainWindowWidget& window, WebHtmlVie
     case Kind::Focus:
         window.focus();
         break;
-    case Kind::Warm:
-        view.startEngine();
-        break;
     case Kind::Page:
         view.PageAddress(message.text);
         break;
@@ -105,7 +111,7 @@ void carryOut(const WindowMessage& message, MainWindowWidget& window, WebHtmlVie
         window.setViewSize(message.numbers[0], message.numbers[1]);
         break;
     case Kind::Placement:
-        window.restoreGeometry(message.data);
+        window.restorePlacement(message.data);
         break;
     default:
         break; // reports are not for this side
@@ -120,9 +126,11 @@ int main(int argc, char* argv[]) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 #endif
     openReportChannel();
+#ifndef _WIN32
     // Chromium refuses to start its sandbox as root; everywhere else it stays on.
     if (::geteuid() == 0)
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+#endif
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     // The program's name: the web engine keeps its data under it.
@@ -131,6 +139,9 @@ int main(int argc, char* argv[]) {
 
     auto* view = new WebHtmlView; // owned by the window
     MainWindowWidget window(*view);
+    // The window is there to show the page: the engine starts before the window is first shown,
+    // as it would otherwise make the window system's window anew under the user's eyes.
+    view->startEngine();
     QApplication::setWindowIcon(window.windowIcon());
 
     // Reports follow the window system's events once it has settled within one event loop turn.
@@ -145,7 +156,8 @@ int main(int argc, char* argv[]) {
     placeReport.setSingleShot(true);
     placeReport.setInterval(0);
     QObject::connect(&placeReport, &QTimer::timeout, [&window] {
-        report({Kind::Placed, {}, window.saveGeometry(), {}});
+        if (window.isVisible())
+            report({Kind::Placed, {}, window.placement(), {}});
     });
     QObject::connect(&window, &MainWindowWidget::changed, &stateReport,
                      qOverload<>(&QTimer::start));
