@@ -60,9 +60,14 @@ int main(int argc, char* argv[]) {
     // The tray, the menus and the dialogs draw without OpenGL: on X11 the GL library and its
     // driver are then never loaded here (the web engine, which needs them, is in the window
     // process). A choice of the user's stays.
-    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+    const bool withoutGl = !qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION");
+    if (withoutGl)
         qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication app(argc, argv);
+    // Read when the application object was made; the programs this one starts (the help viewer,
+    // the terms file's editor) must not inherit it.
+    if (withoutGl)
+        qunsetenv("QT_XCB_GL_INTEGRATION");
     QApplication::setApplicationName(qtText(ProgramTitle));
     QApplication::setWindowIcon(programIcon());
     // The program lives on in the tray with every window hidden.

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QPixmap>
 
 // The icons live in a static library, so their resource must be registered by hand.
@@ -15,13 +16,14 @@ QIcon programIcon() {
     static const bool registered = (registerIconResources(), true);
     Q_UNUSED(registered);
     // Decoded by the PNG reader built into Qt, named outright: the icon then needs neither an
-    // icon engine nor the image format modules, which a lookup by file would load.
+    // icon engine nor the image format modules, which a lookup by file name would load.
     QIcon icon;
     for (int size : {16, 32, 48, 64, 128}) {
         QFile file(QStringLiteral(":/pellamark/pellamark-%1.png").arg(size));
-        if (!file.open(QIODevice::ReadOnly))
-            continue;
-        const QImage image = QImage::fromData(file.readAll(), "PNG");
+        // Without the detection, which asks every image format module whether it can read it.
+        QImageReader reader(&file, "png");
+        reader.setAutoDetectImageFormat(false);
+        const QImage image = reader.read();
         if (!image.isNull())
             icon.addPixmap(QPixmap::fromImage(image));
     }
