@@ -77,16 +77,23 @@ def tree_pss_kib(pid):
 
 
 def tree_cpu_seconds(pid):
-    """User and system time of the tree, with the children it has already reaped."""
-    ticks = 0
+    """User and system time of each process of the tree (with the children it has reaped), by
+    process id."""
+    times = {}
     for current in tree(pid):
         try:
             with open("/proc/%d/stat" % current) as f:
                 fields = f.read().rsplit(")", 1)[1].split()
-            ticks += sum(int(v) for v in fields[11:15])
+            times[current] = sum(int(v) for v in fields[11:15]) / os.sysconf("SC_CLK_TCK")
         except OSError:
             pass
-    return ticks / os.sysconf("SC_CLK_TCK")
+    return times
+
+
+def cpu_used(before, after):
+    """CPU time the tree used between two readings. A process that ended in between is not
+    counted for its last moments (the time of a process reaped elsewhere is out of reach)."""
+    return sum(max(0.0, seconds - before.get(pid, 0.0)) for pid, seconds in after.items())
 
 
 def painted(s):
@@ -146,7 +153,7 @@ def with_profile(command, title, hidden):
         close_to_tray(s, title)
         cpu = tree_cpu_seconds(process.pid)
         time.sleep(hidden)
-        figures["cpu_hidden"] = tree_cpu_seconds(process.pid) - cpu
+        figures["cpu_hidden"] = cpu_used(cpu, tree_cpu_seconds(process.pid))
         figures["pss_tray"] = tree_pss_kib(process.pid)
         began = time.monotonic()
         click_tray(s)
@@ -201,7 +208,7 @@ def main():
         print("run %d: %r" % (run + 1, results), file=sys.stderr)
 
     print("runs: %d each, interleaved; medians (min..max)" % args.runs)
-    print("%-50s %22s %22s %7s" % ("figure", "pellamark", "baseline", "ratio"))
+    print("%-48s %28s %28s %6s" % ("figure", "pellamark", "baseline", "ratio"))
     for key, label, unit, scale in ROWS:
         medians = {}
         cells = []
@@ -214,7 +221,7 @@ def main():
             cells.append("%.1f (%.1f..%.1f) %s" % (medians[name], min(values), max(values), unit))
         ratio = ("%.2f" % (medians["pellamark"] / medians["baseline"])
                  if len(medians) == 2 and medians["baseline"] else "-")
-        print("%-50s %22s %22s %7s" % (label.replace("%s", "%g" % args.hidden), cells[0],
+        print("%-48s %28s %28s %6s" % (label.replace("%s", "%g" % args.hidden), cells[0],
                                        cells[1], ratio))
 
 
