@@ -1,12 +1,11 @@
 #include "app/frmMain.h"
 
 #include "app/HelperLauncher.h"
+#include "app/MainWindowSurface.h"
 #include "components/HtmlView.h"
 #include "components/MessageBox.h"
-#include "components/ProgramIcon.h"
 #include "components/QtText.h"
 #include "components/TrayIcon.h"
-#include "components/WindowSystem.h"
 #include "dialogs/CoreHosts.h"
 #include "settings/GlobalSettings.h"
 #include "settings/Messages.h"
@@ -14,85 +13,58 @@
 
 #include <QAction>
 #include <QApplication>
-#include <QCloseEvent>
 #include <QCursor>
-#include <QGuiApplication>
-#include <QLayout>
 #include <QMenu>
-#include <QMenuBar>
 #include <QPointer>
-#include <QScreen>
+#include <QWidget>
 
 #include <algorithm>
 #include <vector>
 
 namespace pellamark {
 
-namespace {} // namespace
-
-frmMain::frmMain(Parts parts, QWidget* parent) : QMainWindow(parent), m_parts(std::move(parts)) {
+frmMain::frmMain(Parts parts, QObject* parent)
+    : QObject(parent), m_parts(std::move(parts)), m_surface(m_parts.surface) {
     setObjectName(QStringLiteral("frmMain"));
-    setWindowTitle(qtText(ProgramTitle));
-    setWindowIcon(programIcon());
-    QFont font(QStringLiteral("Verdana"));
-    font.setPointSizeF(8.25);
-    font.setWeight(QFont::Normal);
-    setFont(font);
-
-    buildMenus();
-
-    auto* client = new QWidget(this);
-    client->setObjectName(QStringLiteral("client"));
-    setCentralWidget(client);
-    QWidget* view = m_parts.view.widget();
-    view->setParent(client);
-    view->setObjectName(QStringLiteral("HTML1"));
-    view->setGeometry(ViewMargin, ViewMargin, DesignClientWidth - 2 * ViewMargin,
-                      DesignClientHeight - 2 * ViewMargin);
-    view->show();
-
-    resize(DesignClientWidth, DesignClientHeight + menuBar()->sizeHint().height());
-    // Centred where the window system lets a program place its windows; elsewhere (Wayland) the
-    // compositor places it.
-    if (QScreen* screen = this->screen(); screen && windowSystemLetsProgramsPlaceWindows())
-        move(screen->availableGeometry().center() - rect().center());
+    buildTrayMenu();
 
     m_stateTimer.setSingleShot(true);
     m_stateTimer.setInterval(StateSettleMs);
     connect(&m_stateTimer, &QTimer::timeout, this, &frmMain::Form_Resize);
     connect(&m_parts.tray, &TrayIcon::TrayMouse, this, &frmMain::TrayMouse);
-    m_parts.tray.OfferMenu(m_systraymenu);
+    connect(&m_surface, &MainWindowSurface::changed, this, &frmMain::windowStateMayHaveChanged);
+    connect(&m_surface, &MainWindowSurface::closeCommand, this, &frmMain::closeCommand);
+    connect(&m_surface, &MainWindowSurface::menuChosen, this, &frmMain::menuChosen);
+    connect(&m_surface, &MainWindowSurface::lost, this, &frmMain::windowLost);
+    m_parts.tray.OfferMenu(m_systraymenu.get());
 }
 
 frmMain::~frmMain() = default;
 
-void frmMain::buildMenus() {
-    auto addItem = [this](QMenu* menu, const char* name, const QString& caption,
-                          void (frmMain::*command)()) {
-        QAction* action = menu->addAction(caption);
+void frmMain::buildTrayMenu() {
+    // Never in the menu bar: it is the tray's pop-up menu.
+    m_systraymenu = std::make_unique<QMenu>(QStringLiteral("SysTrayMenu"));
+    m_systraymenu->setObjectName(QStringLiteral("systraymenu"));
+    auto addItem = [this](const char* name, const QString& caption, void (frmMain::*command)()) {
+        QAction* action = m_systraymenu->addAction(caption);
         action->setObjectName(QString::fromLatin1(name));
         connect(action, &QAction::triggered, this, [this, command] { (this->*command)(); });
         return action;
     };
+    m_trayrestore = addItem("trayrestore", QStringLiteral("Restore"), &frmMain::Restore);
+    m_trayoptions = addItem("trayoptions", QStringLiteral("Options"), &frmMain::Options);
+    m_trayClose = addItem("trayClose", QStringLiteral("Exit"), &frmMain::Exit);
+}
 
-    QMenu* file = menuBar()->addMenu(QStringLiteral("File"));
-    file->setObjectName(QStringLiteral("file"));
-    m_menuoptions = addItem(file, "menuoptions", QStringLiteral("Options"), &frmMain::Options);
-    m_menuclose = addItem(file, "menuclose", QStringLiteral("Exit"), &frmMain::Exit);
-
-    QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
-    help->setObjectName(QStringLiteral("menuhelp"));
-    m_menupmhelp = addItem(help, "menupmhelp", QStringLiteral("Pellamark Help"), &frmMain::Help);
-    m_menuabout = addItem(help, "menuabout", QStringLiteral("About"), &frmMain::About);
-
-    // Never in the menu bar: it is the tray's pop-up menu.
-    m_systraymenu = new QMenu(QStringLiteral("SysTrayMenu"), this);
-    m_systraymenu->setObjectName(QStringLiteral("systraymenu"));
-    m_trayrestore =
-        addItem(m_systraymenu, "trayrestore", QStringLiteral("Restore"), &frmMain::Restore);
-    m_trayoptions =
-        addItem(m_systraymenu, "trayoptions", QStringLiteral("Options"), &frmMain::Options);
-    m_trayClose = addItem(m_systraymenu, "trayClose", QStringLiteral("Exit"), &frmMain::Exit);
+void frmMain::menuChosen(const QString& item) {
+    if (item == QLatin1String("menuoptions"))
+        Options();
+    else if (item == QLatin1String("menuclose"))
+        Exit();
+    else if (item == QLatin1String("menupmhelp"))
+        Help();
+    else if (item == QLatin1String("menuabout"))
+        About();
 }
 
 // ---- start-up ----------------------------------------------------------------------------
@@ -102,8 +74,11 @@ void frmMain::Form_Load() {
     try {
         m_parts.tray.AddIcon();
         m_parts.tray.TipText(qtText(ProgramTitle));
-        hide();
-        m_parts.view.PageAddress(BlankPage);
+        m_surface.hide();
+        m_surface.setPageAddress(BlankPage);
+        // With a stored profile the window follows the check: it starts getting ready now.
+        if (m_parts.profileStored && m_parts.profileStored())
+            m_surface.prepare();
         CoreHosts hosts(*this, m_dialogs);
         if (!m_parts.checkServer(hosts) || m_unloaded)
             return;
@@ -120,57 +95,26 @@ void frmMain::Form_Load() {
 
 // ---- window state ------------------------------------------------------------------------
 
-int frmMain::currentState() const {
-    const Qt::WindowStates state = windowState();
-    if (state & Qt::WindowMinimized)
-        return StateMinimised;
-    if (state & (Qt::WindowMaximized | Qt::WindowFullScreen))
-        return StateMaximised;
-    return StateNormal;
-}
-
-QSize frmMain::clientSize() const {
-    if (layout())
-        layout()->activate();
-    return centralWidget()->size();
-}
-
 void frmMain::fitView() {
-    const QSize client = clientSize();
-    m_parts.view.Width(std::max(0, client.width() - 2 * ViewMargin));
-    m_parts.view.Height(std::max(0, client.height() - 2 * ViewMargin));
+    const QSize client = m_surface.clientSize();
+    m_surface.setViewSize(std::max(0, client.width() - 2 * ViewMargin),
+                          std::max(0, client.height() - 2 * ViewMargin));
 }
 
 void frmMain::windowStateMayHaveChanged() {
     // Hiding and showing again are not changes of their own; a change that happened while hidden
     // is still seen at the next show because the handling compares with what it last saw.
-    if (!isVisible() || m_unloading)
+    if (!m_surface.isShown() || m_unloading)
         return;
     m_stateTimer.start();
 }
 
-void frmMain::changeEvent(QEvent* event) {
-    QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange)
-        windowStateMayHaveChanged();
-}
-
-void frmMain::resizeEvent(QResizeEvent* event) {
-    QMainWindow::resizeEvent(event);
-    windowStateMayHaveChanged();
-}
-
-void frmMain::showEvent(QShowEvent* event) {
-    QMainWindow::showEvent(event);
-    windowStateMayHaveChanged();
-}
-
 void frmMain::Form_Resize() {
     m_stateTimer.stop();
-    if (!isVisible() || m_unloading)
+    if (!m_surface.isShown() || m_unloading)
         return;
-    const int state = currentState();
-    const QSize client = clientSize();
+    const int state = m_surface.state();
+    const QSize client = m_surface.clientSize();
     if (m_lastHandled && m_lastHandled->first == state &&
         (state == StateMinimised || m_lastHandled->second == client))
         return;
@@ -183,19 +127,19 @@ void frmMain::Form_Resize() {
     case StateMaximised:
         fitView();
         if (last != StateNormal)
-            m_parts.view.PageAddress(favorites);
+            m_surface.setPageAddress(favorites);
         m_trayrestore->setVisible(false);
         m_lastWindowState = StateMaximised;
         break;
     case StateMinimised:
-        m_parts.view.PageAddress(BlankPage);
+        m_surface.setPageAddress(BlankPage);
         m_trayrestore->setVisible(true);
         m_lastWindowState = StateMinimised;
         break;
     default:
         fitView();
         if (last != StateNormal && last != StateMaximised)
-            m_parts.view.PageAddress(favorites);
+            m_surface.setPageAddress(favorites);
         m_trayrestore->setVisible(false);
         m_lastWindowState = StateNormal;
         break;
@@ -213,39 +157,39 @@ void frmMain::putAway() {
     // Without a notification area a hidden window could never be brought back (and a second
     // copy would end silently), so it is minimised instead.
     if (m_parts.tray.IsTrayAvailable())
-        hide();
+        m_surface.hide();
     else
-        setWindowState(windowState() | Qt::WindowMinimized);
+        m_surface.minimise();
 }
 
-void frmMain::closeEvent(QCloseEvent* event) {
-    // Only the window's own close command (title bar, window menu, Alt+F4: delivered by the
-    // window system, hence spontaneous) puts it away; every other close ends the program.
-    const bool ownCloseCommand =
-        event->spontaneous() && !m_unloading && !m_sessionEnding && !qApp->isSavingSession();
-    if (ownCloseCommand) {
-        event->ignore();
-        if (!m_parts.tray.IsTrayAvailable()) {
-            putAway();
-            return;
-        }
-        m_trayrestore->setVisible(true);
-        m_parts.view.PageAddress(BlankPage);
-        hide();
+void frmMain::closeCommand() {
+    // The window's own close command puts it away; while the program or the session ends, it
+    // ends the program like every other close.
+    if (m_unloading || m_sessionEnding || qApp->isSavingSession()) {
+        unloadMain();
         return;
     }
-    event->accept();
-    Form_Unload();
+    if (!m_parts.tray.IsTrayAvailable()) {
+        putAway();
+        return;
+    }
+    m_trayrestore->setVisible(true);
+    m_surface.setPageAddress(BlankPage);
+    m_surface.hide();
+}
+
+void frmMain::windowLost() {
+    // The window went without being put away (its process died): the program carries on in the
+    // tray, and Restore there brings a new window.
+    if (!m_unloading)
+        m_trayrestore->setVisible(true);
 }
 
 void frmMain::unloadMain() {
     if (m_unloaded)
         return;
     m_unloading = true;
-    close();
-    // close() sends no event while a close is already in progress.
-    if (!m_unloaded)
-        Form_Unload();
+    Form_Unload();
 }
 
 void frmMain::Form_Unload() {
@@ -256,6 +200,7 @@ void frmMain::Form_Unload() {
     m_stateTimer.stop();
     if (m_parts.tray.IsIconShown())
         m_parts.tray.RemoveIcon();
+    m_surface.hide();
     std::vector<QPointer<QWidget>> windows;
     for (QWidget* window : QApplication::topLevelWidgets())
         windows.emplace_back(window);
@@ -265,6 +210,7 @@ void frmMain::Form_Unload() {
         if (window)
             window->close();
     }
+    m_surface.end();
     m_parts.endProcess();
 }
 
@@ -277,21 +223,21 @@ void frmMain::TrayMouse(int Code) {
             m_systraymenu->popup(QCursor::pos());
         return;
     }
-    show();
+    m_surface.show();
     focusMain();
-    m_parts.view.PageAddress(QString::fromStdString(m_parts.settings.FavoritesUrl));
+    m_surface.setPageAddress(QString::fromStdString(m_parts.settings.FavoritesUrl));
 }
 
 void frmMain::Restore() {
     if (isMainMinimised())
         restoreMainToNormal();
-    m_parts.view.PageAddress(QString::fromStdString(m_parts.settings.FavoritesUrl));
-    show();
+    m_surface.setPageAddress(QString::fromStdString(m_parts.settings.FavoritesUrl));
+    m_surface.show();
     focusMain();
 }
 
 void frmMain::prepareDialogCommand() {
-    m_parts.view.PageAddress(BlankPage);
+    m_surface.setPageAddress(BlankPage);
     if (!isMainMinimised())
         putAway();
     m_trayoptions->setEnabled(false);
@@ -323,33 +269,33 @@ void frmMain::Exit() {
 // ---- DialogHost --------------------------------------------------------------------------
 
 void frmMain::setPageAddress(const QString& address) {
-    m_parts.view.PageAddress(address);
+    m_surface.setPageAddress(address);
 }
 
 bool frmMain::isMainMinimised() const {
-    return currentState() == StateMinimised;
+    return m_surface.state() == StateMinimised;
 }
 
 void frmMain::restoreMainToNormal() {
-    setWindowState(windowState() &
-                   ~(Qt::WindowMinimized | Qt::WindowMaximized | Qt::WindowFullScreen));
+    m_surface.restoreNormal();
 }
 
 void frmMain::showMain() {
-    show();
+    m_surface.show();
 }
 
 void frmMain::focusMain() {
-    raise();
-    activateWindow();
+    m_surface.focus();
 }
 
 void frmMain::setTrayRestoreVisible(bool visible) {
     m_trayrestore->setVisible(visible);
     // A dialog closed by its close box offers Restore in the tray. With no tray to offer it in,
     // a hidden main window is minimised instead so that it can still be reached.
-    if (visible && !m_unloading && isHidden() && !m_parts.tray.IsTrayAvailable())
-        showMinimized();
+    if (visible && !m_unloading && !m_surface.isShown() && !m_parts.tray.IsTrayAvailable()) {
+        m_surface.minimise();
+        m_surface.show();
+    }
 }
 
 void frmMain::setTrayRestoreEnabled(bool enabled) {

@@ -1,12 +1,14 @@
 #pragma once
 
+#include "components/MainWindowWidget.h"
 #include "dialogs/DialogHost.h"
 
-#include <QMainWindow>
+#include <QObject>
 #include <QSize>
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QAction;
@@ -17,21 +19,20 @@ namespace pellamark {
 struct GlobalSettings;
 class ProfileHost;
 class ServerCheckHost;
-class HtmlView;
+class MainWindowSurface;
 class TrayIcon;
 class MessageBoxes;
 class HelperLauncher;
 
-// The window state as the program records it.
-enum WindowState : int { StateNormal = 0, StateMinimised = 1, StateMaximised = 2 };
-
-// The main window: owns the run from the load handler to the unload, hides to the tray on its own
-// close command, keeps the page view fitted and shows the favourites page only while it is shown.
-class frmMain : public QMainWindow, public DialogHost {
+// The main window's logic: owns the run from the load handler to the unload, hides to the tray on
+// the window's own close command, keeps the page view fitted and shows the favourites page only
+// while the window is shown. The window on screen is a surface it drives (MainWindowSurface);
+// where it needs the window's state it uses what the surface last reported.
+class frmMain : public QObject, public DialogHost {
     Q_OBJECT
 public:
     struct Parts {
-        HtmlView& view; // its widget becomes a child of the window
+        MainWindowSurface& surface;
         TrayIcon& tray;
         MessageBoxes& messageBoxes;
         HelperLauncher& launcher;
@@ -41,17 +42,17 @@ public:
         std::function<void(ProfileHost&)> loadProfile;
         // Ends the process at once; the last thing the unload does.
         std::function<void()> endProcess;
+        // Whether a profile is stored, so that the window will be shown after the check: it is
+        // then got ready while the check runs. May be empty.
+        std::function<bool()> profileStored = {};
     };
 
     // Window state changes and resizes arriving within this time count as one change: the
     // window system may report one maximise as a state change and a resize.
     static constexpr int StateSettleMs = 50;
-    // Client area at design time.
-    static constexpr int DesignClientWidth = 780;
-    static constexpr int DesignClientHeight = 580;
-    static constexpr int ViewMargin = 10;
+    static constexpr int ViewMargin = MainWindowWidget::ViewMargin;
 
-    explicit frmMain(Parts parts, QWidget* parent = nullptr);
+    explicit frmMain(Parts parts, QObject* parent = nullptr);
     ~frmMain() override;
 
     void setDialogLoader(DialogLoader& loader) { m_dialogs = &loader; }
@@ -67,15 +68,18 @@ public:
     void Help();
     void Exit();
 
-    // The window state handling (normally raised by the window system).
+    // The window state handling (raised by the window's reports).
     void Form_Resize();
     std::optional<int> LastWindowState() const { return m_lastWindowState; }
     bool windowStateHandlingPending() const { return m_stateTimer.isActive(); }
 
+    // A close that is not the window's own close command: ends the program.
+    void close() { unloadMain(); }
+
     // The desktop session is ending: closes from now on end the program.
     void sessionEnding();
 
-    QMenu* trayMenu() const { return m_systraymenu; }
+    QMenu* trayMenu() const { return m_systraymenu.get(); }
 
     // DialogHost, which the core's routines reach through CoreHosts too.
     void setPageAddress(const QString& address) override;
@@ -90,30 +94,22 @@ public:
     MessageBoxes& messageBoxes() override;
     bool openProgramFile(const QString& fileName) override;
 
-protected:
-    void closeEvent(QCloseEvent* event) override;
-    void changeEvent(QEvent* event) override;
-    void resizeEvent(QResizeEvent* event) override;
-    void showEvent(QShowEvent* event) override;
-
 private:
-    void buildMenus();
+    void buildTrayMenu();
+    void menuChosen(const QString& item);
+    void closeCommand();
+    void windowLost();
     void Form_Unload();
     void windowStateMayHaveChanged();
     void putAway();
     void prepareDialogCommand();
-    int currentState() const;
-    QSize clientSize() const;
     void fitView();
 
     Parts m_parts;
+    MainWindowSurface& m_surface;
     DialogLoader* m_dialogs = nullptr;
 
-    QAction* m_menuoptions = nullptr;
-    QAction* m_menuclose = nullptr;
-    QAction* m_menupmhelp = nullptr;
-    QAction* m_menuabout = nullptr;
-    QMenu* m_systraymenu = nullptr;
+    std::unique_ptr<QMenu> m_systraymenu;
     QAction* m_trayrestore = nullptr;
     QAction* m_trayoptions = nullptr;
     QAction* m_trayClose = nullptr;

@@ -1,14 +1,14 @@
 #include "app/DesktopSession.h"
 #include "app/HelperLauncher.h"
 #include "app/ProcessEnvironment.h"
-#include "app/QuietConsole.h"
+#include "app/ProcessWindowSurface.h"
 #include "app/SystemNetwork.h"
 #include "app/frmMain.h"
 #include "components/ProgramIcon.h"
 #include "components/QtMessageBoxes.h"
 #include "components/QtText.h"
 #include "components/QtTrayIcon.h"
-#include "components/WebHtmlView.h"
+#include "components/QuietConsole.h"
 #include "dialogs/DialogSet.h"
 
 #include "net/CheckServer.h"
@@ -21,9 +21,10 @@
 #include "settings/TerminationSignals.h"
 
 #include <QApplication>
+#include <QProcessEnvironment>
 
 #ifdef PELLAMARK_TEST_SERVICE_HOST
-#include "app/TestWindowJournal.h"
+#include "components/TestWindowJournal.h"
 #endif
 
 #include <cstdio>
@@ -39,6 +40,21 @@ static constexpr std::string_view ServiceHost = PELLAMARK_TEST_SERVICE_HOST;
 #else
 static constexpr std::string_view ServiceHost = config::ServiceHost;
 #endif
+#ifndef PELLAMARK_WINDOW_PROGRAM
+#define PELLAMARK_WINDOW_PROGRAM "pellamark-window"
+#endif
+
+// How long the window process outlives a window put away. The desktop tests' build takes it from
+// the environment, to see the window come back without waiting long.
+static int windowGraceMs() {
+#ifdef PELLAMARK_TEST_SERVICE_HOST
+    bool ok = false;
+    const int ms = qEnvironmentVariableIntValue("PELLAMARK_WINDOW_GRACE_MS", &ok);
+    if (ok && ms >= 0)
+        return ms;
+#endif
+    return ProcessWindowSurface::DefaultGraceMs;
+}
 
 int main(int argc, char* argv[]) {
     // Until the event loop can take them (below), termination requests end start-up at once.
@@ -48,13 +64,22 @@ int main(int argc, char* argv[]) {
     if (instance.acquire() == SingleInstance::Result::AlreadyRunning)
         return 0;
 
-    prepareWebEngineEnvironment();
     keepConsoleQuiet();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The window process gets the environment as it came; what follows is for this one only.
+    const QProcessEnvironment windowEnvironment = QProcessEnvironment::systemEnvironment();
+    // The tray, the menus and the dialogs draw without OpenGL: on X11 the GL library and its
+    // driver are then never loaded here (the web engine, which needs them, is in the window
+    // process). A choice of the user's stays.
+    const bool withoutGl = !qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION");
+    if (withoutGl)
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication app(argc, argv);
+    // Read when the application object was made; the programs this one starts (the help viewer,
+    // the terms file's editor) must not inherit it.
+    if (withoutGl)
+        qunsetenv("QT_XCB_GL_INTEGRATION");
     QApplication::setApplicationName(qtText(ProgramTitle));
-    // The launcher's name: a Wayland compositor finds the program's name and icon through it.
-    QGuiApplication::setDesktopFileName(QStringLiteral("com.quellworks.pellamark"));
+    QGuiApplication::setDesktopFileName(qtText(DesktopFileName));
     QApplication::setWindowIcon(programIcon());
     // The program lives on in the tray with every window hidden.
     QApplication::setQuitOnLastWindowClosed(false);
@@ -64,12 +89,13 @@ int main(int argc, char* argv[]) {
     GlobalSettings settings;
     Profile profile(registry, settings, currentExecutable(), std::string(ServiceHost));
 
-    auto* view = new WebHtmlView; // owned by the window
+    ProcessWindowSurface surface(ProcessWindowSurface::defaultProgram(PELLAMARK_WINDOW_PROGRAM),
+                                 windowEnvironment, windowGraceMs());
     QtTrayIcon tray(programIcon());
     QtMessageBoxes messageBoxes;
     auto launcher = makeHelperLauncher(QCoreApplication::applicationDirPath());
 
-    frmMain window({*view, tray, messageBoxes, *launcher, settings,
+    frmMain window({surface, tray, messageBoxes, *launcher, settings,
                     [](ServerCheckHost& host) {
                         NetworkWait wait;
                         wait.systemOffline = systemSaysOffline;
@@ -80,7 +106,8 @@ int main(int argc, char* argv[]) {
                         // Nothing may run after the unload; the store has synced its writes.
                         std::fflush(nullptr);
                         std::_Exit(0);
-                    }});
+                    },
+                    [&registry] { return registry.RegKeyExists(HKEY_CURRENT_USER_, ProfileKey); }});
     DialogSet dialogs(settings, profile, window);
     window.setDialogLoader(dialogs);
 

@@ -1,14 +1,21 @@
 #!/usr/bin/env python3
-"""Start-up and memory figures of the real program under Xvfb (not a test: it prints numbers).
+"""Start-up, memory and restore figures of the real program under Xvfb, side by side with a plain
+single-process web view tray wrapper (bench/baseline_tray.cpp), in the same run and on the same
+kind of desktop. Not a test: it prints numbers.
 
-    bench/startup_bench.py [--runs N]     (BUILD_DIR selects the build folder, default build)
+    bench/startup_bench.py [--runs N] [--hidden SECONDS]
+        BUILD_DIR selects the build folder of the program (default build), BASELINE_DIR the one
+        holding bench/bench_baseline_tray (default: BUILD_DIR).
 
-For each run it measures, against a local recording service:
-  - first start (no profile): time until the probe request arrives and until the sign-up window
-    is mapped, and the resident memory of the whole process tree then (no web engine yet);
-  - start with a profile: time until the favourites page is requested and the window mapped, and
-    the memory of the process tree once the page has loaded (the web engine running);
-  - a second copy: time until it has ended.
+Runs of the two programs are interleaved. Each run with a profile measures:
+  - exec to the tray icon embedded, and exec to the page painted (a screenshot of the screen
+    polled until the page's colour shows);
+  - the proportional set size (PSS, /proc/PID/smaps_rollup) of the whole process tree with the
+    page shown;
+  - close to the tray, Restore from the tray icon at once: until the page is painted again;
+  - close to the tray, wait: the tree's PSS and CPU time over that wait;
+  - Restore from the tray icon after the wait: until the page is painted.
+A first start of the program (no profile) adds the tree's PSS with the sign-up dialog shown.
 """
 
 import argparse
@@ -30,11 +37,16 @@ PROFILE = (
     "\"Version\"=\"1.00.00\"\n"
     "\"StartUp\"=dword:00000001\n"
 )
+# The page's colour, found in the screenshots: #3c7a2e, in the screen's B G R byte order.
+PAGE_COLOUR = b"\x2e\x7a\x3c"
+PAGES = {
+    "/app/apphtml.html": b"<html><body>ok</body></html>",
+    "/app/fav.asp": b"<html><body style='background:#3c7a2e'><h1>Favourites</h1></body></html>",
+}
+SIGN_UP = "User Info - Enter Your Email to Start"
 
 
-def tree_rss_kib(pid):
-    """Resident memory of a process and all its descendants, in KiB: (all, anonymous only).
-    Most of the rest is shared library text, which the system can drop and share."""
+def tree(pid):
     children = {}
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -45,86 +57,172 @@ def tree_rss_kib(pid):
             children.setdefault(int(fields[1]), []).append(int(entry))
         except OSError:
             continue
-    total, anon, todo = 0, 0, [pid]
+    found, todo = [], [pid]
     while todo:
         current = todo.pop()
+        found.append(current)
         todo.extend(children.get(current, []))
+    return found
+
+
+def tree_pss_kib(pid):
+    total = 0
+    for current in tree(pid):
         try:
-            with open("/proc/%d/status" % current) as f:
-                for line in f:
-                    if line.startswith("VmRSS:"):
-                        total += int(line.split()[1])
-                    elif line.startswith("RssAnon:"):
-                        anon += int(line.split()[1])
+            with open("/proc/%d/smaps_rollup" % current) as f:
+                total += sum(int(line.split()[1]) for line in f if line.startswith("Pss:"))
         except OSError:
             pass
-    return total, anon
+    return total
+
+
+def tree_cpu_seconds(pid):
+    """User and system time of each process of the tree (with the children it has reaped), by
+    process id."""
+    times = {}
+    for current in tree(pid):
+        try:
+            with open("/proc/%d/stat" % current) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            times[current] = sum(int(v) for v in fields[11:15]) / os.sysconf("SC_CLK_TCK")
+        except OSError:
+            pass
+    return times
+
+
+def cpu_used(before, after):
+    """CPU time the tree used between two readings. A process that ended in between is not
+    counted for its last moments (the time of a process reaped elsewhere is out of reach)."""
+    return sum(max(0.0, seconds - before.get(pid, 0.0)) for pid, seconds in after.items())
+
+
+def painted(s):
+    shot = subprocess.run(["xwd", "-root", "-silent"], env=s.env(), capture_output=True,
+                          timeout=10).stdout
+    return shot.count(PAGE_COLOUR) > 20000
+
+
+def tray_icon(s):
+    panel = s.tray_window()
+    if panel is None:
+        return None
+    out = s.run_x(["xwininfo", "-tree", "-id", hex(panel)]).stdout
+    icons = [int(line.split()[0], 16) for line in out.splitlines()
+             if line.strip().startswith("0x") and "child" not in line]
+    return icons[0] if icons else None
+
+
+def click_tray(s):
+    icon = harness.wait_until(lambda: tray_icon(s), what="the tray icon")
+    s.run_x(["xdotool", "mousemove", "--window", str(icon), "6", "6", "click", "1"])
+
+
+def since(began):
+    return time.monotonic() - began
+
+
+def close_to_tray(s, title):
+    window = s.wait_for_window(title)
+    s.close_window(window)
+    s.wait_for_no_window(title)
+    harness.wait_until(lambda: not painted(s), what="the page to leave the screen")
+
+
+def with_profile(command, title, hidden):
+    figures = {}
+    with harness.Session(command[0]) as s:
+        s.start_desktop(tray=True, width=1024, height=768)
+        s.write_store(PROFILE)
+        s.start_service(dict(PAGES))
+        began = time.monotonic()
+        process = s._spawn("program", command)
+        harness.wait_until(lambda: tray_icon(s), interval=0.005, what="the tray icon")
+        figures["tray"] = since(began)
+        harness.wait_until(lambda: painted(s), timeout=60, interval=0.01, what="the page")
+        figures["page"] = since(began)
+        time.sleep(3.0)
+        figures["pss_shown"] = tree_pss_kib(process.pid)
+
+        close_to_tray(s, title)
+        time.sleep(0.5)
+        began = time.monotonic()
+        click_tray(s)
+        harness.wait_until(lambda: painted(s), timeout=60, interval=0.01, what="the page")
+        figures["restore_warm"] = since(began)
+
+        close_to_tray(s, title)
+        cpu = tree_cpu_seconds(process.pid)
+        time.sleep(hidden)
+        figures["cpu_hidden"] = cpu_used(cpu, tree_cpu_seconds(process.pid))
+        figures["pss_tray"] = tree_pss_kib(process.pid)
+        began = time.monotonic()
+        click_tray(s)
+        harness.wait_until(lambda: painted(s), timeout=60, interval=0.01, what="the page")
+        figures["restore_cold"] = since(began)
+        assert process.poll() is None, "the program ended during the run"
+    return figures
 
 
 def first_start(program):
     with harness.Session(program) as s:
-        s.start_desktop(tray=True)
-        service = s.start_service()
-        began = time.monotonic()
+        s.start_desktop(tray=True, width=1024, height=768)
+        s.start_service(dict(PAGES))
         process = s.start_program()
-        service.wait_for_request("/app/apphtml.html")
-        probe = time.monotonic() - began
-        s.wait_for_window("User Info - Enter Your Email to Start")
-        window = time.monotonic() - began
+        s.wait_for_window(SIGN_UP)
         time.sleep(1.0)  # let it settle before reading memory
-        rss = tree_rss_kib(process.pid)
-        return probe, window, rss
+        return {"pss_signup": tree_pss_kib(process.pid)}
 
 
-def start_with_profile(program):
-    with harness.Session(program) as s:
-        s.start_desktop(tray=True)
-        s.write_store(PROFILE)
-        service = s.start_service()
-        began = time.monotonic()
-        process = s.start_program()
-        service.wait_for_request("/app/fav.asp")
-        page = time.monotonic() - began
-        s.wait_for_window("Pellamark")
-        window = time.monotonic() - began
-        time.sleep(3.0)
-        rss = tree_rss_kib(process.pid)
-
-        began = time.monotonic()
-        second = subprocess.run([program], env=s.env(), timeout=30)
-        second_copy = time.monotonic() - began
-        assert second.returncode == 0
-        return page, window, rss, second_copy
-
-
-def summary(name, values, unit, scale=1.0):
-    values = [v * scale for v in values]
-    print("%-44s median %8.1f %s   min %8.1f   max %8.1f" %
-          (name, statistics.median(values), unit, min(values), max(values)))
+ROWS = [  # key, label, unit, scale
+    ("pss_tray", "tree PSS %s s after closing to the tray", "MiB", 1 / 1024),
+    ("pss_signup", "tree PSS, sign-up dialog shown (first start)", "MiB", 1 / 1024),
+    ("pss_shown", "tree PSS, page shown", "MiB", 1 / 1024),
+    ("page", "exec to the page painted (with a profile)", "ms", 1000),
+    ("tray", "exec to the tray icon embedded", "ms", 1000),
+    ("restore_cold", "Restore to the page painted, after the wait", "ms", 1000),
+    ("restore_warm", "Restore to the page painted, at once", "ms", 1000),
+    ("cpu_hidden", "CPU time of the tree over the wait, hidden", "s", 1),
+]
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=5)
+    parser.add_argument("--hidden", type=float, default=60.0, help="seconds hidden in the tray")
     args = parser.parse_args()
     build = os.environ.get("BUILD_DIR", "build")
     program = os.path.abspath(os.path.join(build, "app", "pellamark_e2e"))
-    if not os.path.exists(program):
-        sys.exit("no %s: build the project first" % program)
+    baseline = os.path.abspath(os.path.join(os.environ.get("BASELINE_DIR", build), "bench",
+                                            "bench_baseline_tray"))
+    for path in (program, baseline):
+        if not os.path.exists(path):
+            sys.exit("no %s: build the project first" % path)
+    port = int(os.environ.get("PELLAMARK_E2E_PORT", "18480"))
+    page = "http://127.0.0.1:%d/app/fav.asp" % port
 
-    firsts = [first_start(program) for _ in range(args.runs)]
-    profiles = [start_with_profile(program) for _ in range(args.runs)]
-    print("runs: %d" % args.runs)
-    summary("first start: probe request", [f[0] for f in firsts], "ms", 1000)
-    summary("first start: sign-up window mapped", [f[1] for f in firsts], "ms", 1000)
-    summary("first start: memory, sign-up shown", [f[2][0] for f in firsts], "MiB", 1 / 1024)
-    summary("  of which anonymous", [f[2][1] for f in firsts], "MiB", 1 / 1024)
-    summary("profile: favourites page requested", [p[0] for p in profiles], "ms", 1000)
-    summary("profile: main window mapped", [p[1] for p in profiles], "ms", 1000)
-    summary("profile: memory, page shown (all processes)", [p[2][0] for p in profiles], "MiB",
-            1 / 1024)
-    summary("  of which anonymous", [p[2][1] for p in profiles], "MiB", 1 / 1024)
-    summary("second copy: ended", [p[3] for p in profiles], "ms", 1000)
+    results = {"pellamark": [], "baseline": []}
+    for run in range(args.runs):
+        results["pellamark"].append(with_profile([program], "Pellamark", args.hidden))
+        results["pellamark"][-1].update(first_start(program))
+        results["baseline"].append(with_profile([baseline, page], "Baseline", args.hidden))
+        print("run %d: %r" % (run + 1, results), file=sys.stderr)
+
+    print("runs: %d each, interleaved; medians (min..max)" % args.runs)
+    print("%-48s %28s %28s %6s" % ("figure", "pellamark", "baseline", "ratio"))
+    for key, label, unit, scale in ROWS:
+        medians = {}
+        cells = []
+        for name in ("pellamark", "baseline"):
+            values = [r[key] * scale for r in results[name] if key in r]
+            if not values:
+                cells.append("-")
+                continue
+            medians[name] = statistics.median(values)
+            cells.append("%.1f (%.1f..%.1f) %s" % (medians[name], min(values), max(values), unit))
+        ratio = ("%.2f" % (medians["pellamark"] / medians["baseline"])
+                 if len(medians) == 2 and medians["baseline"] else "-")
+        print("%-48s %28s %28s %6s" % (label.replace("%s", "%g" % args.hidden), cells[0],
+                                       cells[1], ratio))
 
 
 if __name__ == "__main__":

@@ -5,6 +5,7 @@
 #
 # The layers, lowest first; each links only those before it:
 #   settings, net (the Qt-free core) -> components -> dialogs -> app
+# The window process (window/) links the components beside the dialogs; nothing links it.
 # The bundled service (service/) is a program apart: its target links no layer of the client.
 function(pellamark_layer target)
     get_filename_component(folder "${CMAKE_CURRENT_SOURCE_DIR}" NAME)

@@ -49,3 +49,11 @@ function(pellamark_program target)
     get_property(shipped GLOBAL PROPERTY PELLAMARK_SHIPPED)
     add_dependencies(${target} ${shipped})
 endfunction()
+
+# A helper program the program starts: built beside the program, installed in the module folder
+# (it is no command of its own), and found there the way the modules are.
+function(pellamark_ship_program target)
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY "${PELLAMARK_PROGRAM_DIR}")
+    set_property(GLOBAL APPEND PROPERTY PELLAMARK_SHIPPED ${target})
+    install(TARGETS ${target} RUNTIME DESTINATION "${PELLAMARK_INSTALL_MODULEDIR}")
+endfunction()

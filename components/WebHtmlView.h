@@ -31,9 +31,10 @@ public:
 
     static QString defaultEnginePath();
 
-private:
+    // Loads and starts the engine ahead of the first page; false when it could not be.
     bool startEngine();
 
+private:
     QString m_enginePath;
     QStackedLayout* m_layout = nullptr;
     QLabel* m_placeholder = nullptr;

@@ -4,6 +4,9 @@ project without its folder. The layers, lowest first, each may include itself an
 
     settings, net (the core, no Qt) -> components -> dialogs -> app
 
+The window process (window/) stands on the components beside the dialogs: it includes the core
+and the components, and no other folder includes it.
+
 The bundled service (service/, no Qt) is a program apart: it includes only its own folder, and no
 layer of the client includes it.
 
@@ -16,13 +19,19 @@ import subprocess
 import sys
 
 LAYERS = ["settings", "net", "components", "dialogs", "app"]
+WINDOW = "window"
 SERVICE = "service"
 NO_QT = {"settings": "the core", "net": "the core", SERVICE: "the service"}
 INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^>"]+)[>"]')
 
 
 def problems(path, folder):
-    seen = [folder] if folder == SERVICE else LAYERS[:LAYERS.index(folder) + 1]
+    if folder == SERVICE:
+        seen = [folder]
+    elif folder == WINDOW:
+        seen = LAYERS[:LAYERS.index("components") + 1] + [WINDOW]
+    else:
+        seen = LAYERS[:LAYERS.index(folder) + 1]
     with open(path, encoding="utf-8") as f:
         for number, line in enumerate(f, 1):
             match = INCLUDE.match(line)
@@ -37,7 +46,7 @@ def problems(path, folder):
             if name.endswith(".moc"):
                 continue  # made by moc for this very file
             parts = name.split("/")
-            if len(parts) < 2 or ".." in parts or parts[0] not in LAYERS + [SERVICE]:
+            if len(parts) < 2 or ".." in parts or parts[0] not in LAYERS + [WINDOW, SERVICE]:
                 yield where + ": name the header from the project's root, with its folder"
             elif parts[0] not in seen and SERVICE in (folder, parts[0]):
                 yield where + ": the service and the program share no code"
@@ -48,7 +57,7 @@ def problems(path, folder):
 def main():
     root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
     os.chdir(root)
-    folders = LAYERS + [SERVICE]
+    folders = LAYERS + [WINDOW, SERVICE]
     files = subprocess.run(["git", "ls-files", "--cached", "--others", "--exclude-standard", "--"]
                            + folders, capture_output=True, text=True, check=True).stdout.split()
     found = []

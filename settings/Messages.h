@@ -12,6 +12,9 @@ namespace pellamark {
 
 // The program's title: the main window, every message box, the tray tip and the about box.
 inline constexpr std::string_view ProgramTitle = "Pellamark";
+// The name of the launcher (.desktop file) the program is installed with, without its ending:
+// desktops, Wayland compositors among them, find the program's name and icon through it.
+inline constexpr std::string_view DesktopFileName = "com.quellworks.pellamark";
 
 // ---- the start-up check and the error reports ----
 

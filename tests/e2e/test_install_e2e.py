@@ -19,7 +19,8 @@ from test_flows_e2e import FlowSession, SIGN_UP, MAIN, SLOW  # noqa: E402
 BUILD = os.environ.get("PELLAMARK_BUILD_DIR", "")
 CMAKE = os.environ.get("PELLAMARK_CMAKE", "cmake")
 LAYOUT = {key: os.environ.get("PELLAMARK_" + key, "") for key in (
-    "PROGRAM_NAME", "E2E_PROGRAM_NAME", "MODULE_NAME", "INSTALL_BINDIR", "INSTALL_DATADIR",
+    "PROGRAM_NAME", "E2E_PROGRAM_NAME", "MODULE_NAME", "WINDOW_NAME", "INSTALL_BINDIR",
+    "INSTALL_DATADIR",
     "INSTALL_MODULEDIR", "INSTALL_ICONDIR")}
 
 
@@ -45,6 +46,7 @@ class InstalledTreeTest(unittest.TestCase):
         expected = [
             self.path("INSTALL_BINDIR", LAYOUT["PROGRAM_NAME"]),
             self.path("INSTALL_MODULEDIR", LAYOUT["MODULE_NAME"]),
+            self.path("INSTALL_MODULEDIR", LAYOUT["WINDOW_NAME"]),
             self.path("INSTALL_DATADIR", "pellamark.html"),
             self.path("INSTALL_DATADIR", "terms.txt"),
             self.path("INSTALL_ICONDIR", "scalable/apps/pellamark.svg"),

@@ -108,7 +108,8 @@ class PackageTest(unittest.TestCase):
     def test_each_package_holds_its_files(self):
         for package, expected in {
             "pellamark": [
-                "/usr/bin/pellamark", "/usr/lib/pellamark/pellamark-webengine.so",
+                "/usr/bin/pellamark", "/usr/lib/pellamark/pellamark-window",
+                "/usr/lib/pellamark/pellamark-webengine.so",
                 "/usr/share/pellamark/pellamark.html", "/usr/share/pellamark/terms.txt",
                 "/usr/share/applications/com.quellworks.pellamark.desktop",
                 "/usr/share/metainfo/com.quellworks.pellamark.metainfo.xml",

@@ -1,10 +1,12 @@
-// The components and platform pieces behind the main window: helper launcher, page view and tray
-// icon codes.
+// The components and platform pieces behind the main window: helper launcher, page view, tray
+// icon codes and the window process's messages.
 #include "TempDir.h"
 #include "app/DesktopLauncher.h"
 #include "app/ProcessEnvironment.h"
+#include "components/MainWindowWidget.h"
 #include "components/QtTrayIcon.h"
 #include "components/WebHtmlView.h"
+#include "components/WindowChannel.h"
 
 #include <QApplication>
 #include <QDir>
@@ -87,6 +89,47 @@ TEST(QtTrayIconTest, OnlyTheContextActionAsksForTheMenu) {
         {QSystemTrayIcon::Unknown, 1}};
     for (auto [reason, code] : cases)
         EXPECT_EQ(QtTrayIcon::codeFor(reason), code) << reason;
+}
+
+TEST(WindowChannelTest, EveryMessageComesBackAsSentOnOneLine) {
+    using Kind = WindowMessage::Kind;
+    QByteArray binary;
+    for (int byte = 0; byte < 256; ++byte)
+        binary += static_cast<char>(byte);
+    const WindowMessage cases[] = {
+        {Kind::Hello, {}, {}, {WindowChannelVersion, 0, 0}},
+        {Kind::Show, {}, {}, {}},
+        {Kind::Hide, {}, {}, {}},
+        {Kind::Minimise, {}, {}, {}},
+        {Kind::Restore, {}, {}, {}},
+        {Kind::Focus, {}, {}, {}},
+        {Kind::Page, QStringLiteral("http://h/app/fav.asp?userid=a b&e=\u00e9%41\n-"), {}, {}},
+        {Kind::Page, QStringLiteral("-"), {}, {}},
+        {Kind::Page, {}, {}, {}},
+        {Kind::ViewSize, {}, {}, {760, 0, 0}},
+        {Kind::ViewSize, {}, {}, {-1, 2147483647, 0}},
+        {Kind::Placement, {}, binary, {}},
+        {Kind::Placement, {}, {}, {}},
+        {Kind::Close, {}, {}, {}},
+        {Kind::State, {}, {}, {StateMaximised, 1024, 700}},
+        {Kind::Menu, QStringLiteral("menuoptions"), {}, {}},
+        {Kind::Placed, {}, QByteArray("\n \n"), {}},
+    };
+    for (const WindowMessage& message : cases) {
+        const QByteArray line = encodeWindowMessage(message);
+        EXPECT_TRUE(line.endsWith('\n')) << line.constData();
+        EXPECT_EQ(line.count('\n'), 1) << line.constData();
+        const auto decoded = decodeWindowMessage(line);
+        ASSERT_TRUE(decoded.has_value()) << line.constData();
+        EXPECT_TRUE(*decoded == message) << line.constData();
+    }
+}
+
+TEST(WindowChannelTest, LinesOfAnotherShapeAreNoMessages) {
+    for (const char* line :
+         {"", "\n", "bogus", "Show", "show now", "view 1", "view a 2", "view 1 2 3", "state 1 2",
+          "page", "page a b", "placement !!", "hello", "menu\tx"})
+        EXPECT_FALSE(decodeWindowMessage(line).has_value()) << line;
 }
 
 } // namespace

@@ -1,12 +1,13 @@
-// The main window driven as a real widget with recording stand-ins for its view, tray icon,
-// message boxes, helper programs and dialogs.
+// The main window's logic driving a real window in this process, with recording stand-ins for
+// its view, tray icon, message boxes, helper programs and dialogs.
 #include "app/frmMain.h"
 
 #include "app/DesktopSession.h"
 #include "app/HelperLauncher.h"
-#include "app/QuietConsole.h"
+#include "app/MainWindowSurface.h"
 #include "components/HtmlView.h"
 #include "components/MessageBox.h"
+#include "components/QuietConsole.h"
 #include "components/TrayIcon.h"
 #include "net/CheckServer.h"
 #include "settings/BuildConfig.h"
@@ -51,6 +52,27 @@ struct RecordingView : QWidget, HtmlView {
     }
     QWidget* widget() override { return this; }
     QStringList& journal;
+};
+
+// The window in this process, as the window process shows it, reporting at once.
+struct WidgetSurface : MainWindowSurface {
+    explicit WidgetSurface(HtmlView& view) : view(view), widget(view) {
+        connect(&widget, &MainWindowWidget::changed, this, &MainWindowSurface::changed);
+        connect(&widget, &MainWindowWidget::closeCommand, this, &MainWindowSurface::closeCommand);
+        connect(&widget, &MainWindowWidget::menuChosen, this, &MainWindowSurface::menuChosen);
+    }
+    void show() override { widget.show(); }
+    void hide() override { widget.hide(); }
+    void minimise() override { widget.showMinimisedState(); }
+    void restoreNormal() override { widget.restoreNormalState(); }
+    void focus() override { widget.focus(); }
+    void setPageAddress(const QString& address) override { view.PageAddress(address); }
+    void setViewSize(int width, int height) override { widget.setViewSize(width, height); }
+    bool isShown() const override { return widget.isVisible(); }
+    int state() const override { return widget.state(); }
+    QSize clientSize() const override { return widget.clientSize(); }
+    HtmlView& view;
+    MainWindowWidget widget;
 };
 
 struct RecordingTray : TrayIcon {
@@ -101,17 +123,20 @@ struct OtherWindow : QDialog {
 };
 
 class MainWindowTest : public ::testing::Test {
-protected:
+public:
     void SetUp() override {
         window.reset();
-        view = new RecordingView(journal);        // owned by the window
+        surface.reset();
+        view = new RecordingView(journal); // owned by the window
+        surface = std::make_unique<WidgetSurface>(*view);
+        screen = &surface->widget;
         loadProfile = [this](ProfileHost& host) { // a stored profile
             settings.FavoritesUrl = Fav.toStdString();
             host.SetPageAddress(settings.FavoritesUrl);
             host.ShowMainWindow();
         };
         window =
-            std::make_unique<frmMain>(frmMain::Parts{*view, tray, boxes, launcher, settings,
+            std::make_unique<frmMain>(frmMain::Parts{*surface, tray, boxes, launcher, settings,
                                                      [this](ServerCheckHost& host) {
                                                          journal << QStringLiteral("CheckServer");
                                                          return checkServer(host);
@@ -126,7 +151,10 @@ protected:
                                                      }});
         window->setDialogLoader(dialogs);
     }
-    void TearDown() override { window.reset(); }
+    void TearDown() override {
+        window.reset();
+        surface.reset();
+    }
 
     // Lets the window system deliver what it queued and the state handling run.
     void settle() {
@@ -139,28 +167,34 @@ protected:
         settle();
         journal.clear();
     }
+    // A menu bar item of the window or an item of the tray menu.
     QAction* item(const char* name) {
-        return window->findChild<QAction*>(QString::fromLatin1(name));
+        const QString objectName = QString::fromLatin1(name);
+        if (auto* action = screen->findChild<QAction*>(objectName))
+            return action;
+        return window->trayMenu()->findChild<QAction*>(objectName);
     }
-    QSize client() const { return window->centralWidget()->size(); }
+    QSize client() const { return screen->centralWidget()->size(); }
     QStringList fitted() const {
         return {QStringLiteral("width %1").arg(client().width() - 20),
                 QStringLiteral("height %1").arg(client().height() - 20)};
     }
     void setState(int state) {
         const Qt::WindowState qt[] = {Qt::WindowNoState, Qt::WindowMinimized, Qt::WindowMaximized};
-        window->setWindowState(qt[state]);
+        screen->setWindowState(qt[state]);
         settle();
     }
     // The window system's own close command (title bar, Alt+F4).
     void closeFromTitleBar() {
         QWindowSystemInterface::handleCloseEvent<QWindowSystemInterface::SynchronousDelivery>(
-            window->windowHandle());
+            screen->windowHandle());
     }
 
     QStringList journal;
     GlobalSettings settings;
     RecordingView* view = nullptr;
+    std::unique_ptr<WidgetSurface> surface;
+    MainWindowWidget* screen = nullptr;
     RecordingTray tray{journal};
     RecordingBoxes boxes{journal};
     FakeLauncher launcher{journal};
@@ -172,9 +206,9 @@ protected:
 };
 
 TEST_F(MainWindowTest, MenusAndCaption) {
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Pellamark"));
+    EXPECT_EQ(screen->windowTitle(), QStringLiteral("Pellamark"));
     QStringList bar;
-    for (QAction* a : window->menuBar()->actions())
+    for (QAction* a : screen->menuBar()->actions())
         bar << a->menu()->objectName() + QLatin1Char('=') + a->text();
     EXPECT_EQ(bar, (QStringList{QStringLiteral("file=File"), QStringLiteral("menuhelp=Help")}));
     const std::pair<const char*, const char*> items[] = {
@@ -196,7 +230,7 @@ TEST_F(MainWindowTest, StartWithProfileShowsPageWithoutReloadOnFirstDisplay) {
               (QStringList{QStringLiteral("AddIcon"), QStringLiteral("TipText Pellamark"),
                            QStringLiteral("page about:blank"), QStringLiteral("CheckServer"),
                            QStringLiteral("LoadProfile"), QStringLiteral("page ") + Fav}));
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(screen->isVisible());
     EXPECT_FALSE(item("trayrestore")->isVisible());
     journal.clear();
     settle();
@@ -211,7 +245,7 @@ TEST_F(MainWindowTest, StartWithoutProfileWaitsHiddenForSignUp) {
     settle();
     EXPECT_EQ(journal.mid(4),
               (QStringList{QStringLiteral("LoadProfile"), QStringLiteral("loadSignUp")}));
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(screen->isVisible());
     EXPECT_FALSE(item("trayrestore")->isVisible());
     EXPECT_TRUE(item("trayoptions")->isVisible() && item("trayoptions")->isEnabled());
     EXPECT_FALSE(window->LastWindowState().has_value());
@@ -274,7 +308,7 @@ TEST_P(WindowStateTable, Handling) {
     const Transition& t = GetParam();
     settings.FavoritesUrl = Fav.toStdString();
     if (t.from) {
-        window->show();
+        screen->show();
         settle();
         if (*t.from != StateNormal)
             setState(*t.from);
@@ -283,7 +317,7 @@ TEST_P(WindowStateTable, Handling) {
     } else {
         setState(t.to); // while hidden: no handling yet
         EXPECT_TRUE(journal.isEmpty());
-        window->show();
+        screen->show();
         settle();
     }
     QStringList expected;
@@ -318,17 +352,17 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(MainWindowTest, ResizingFollowsTheClientAreaAndClampsAtZero) {
     startShown();
-    window->resize(window->width() + 100, window->height());
+    screen->resize(screen->width() + 100, screen->height());
     settle();
     EXPECT_EQ(journal, (QStringList{QStringLiteral("width 860"), QStringLiteral("height 560")}));
     journal.clear();
-    window->resize(15, 30);
+    screen->resize(15, 30);
     settle();
     EXPECT_EQ(journal, (QStringList{QStringLiteral("width 0"), QStringLiteral("height 0")}));
 }
 
 TEST_F(MainWindowTest, LeavingMinimisedBeforeAnyProfileHandsTheEmptyAddress) {
-    window->show();
+    screen->show();
     settle();
     setState(StateMinimised);
     journal.clear();
@@ -338,8 +372,8 @@ TEST_F(MainWindowTest, LeavingMinimisedBeforeAnyProfileHandsTheEmptyAddress) {
 
 TEST_F(MainWindowTest, HidingAndShowingAgainIsNoWindowStateChange) {
     startShown();
-    window->hide();
-    window->show();
+    screen->hide();
+    screen->show();
     settle();
     EXPECT_TRUE(journal.isEmpty());
 }
@@ -347,7 +381,7 @@ TEST_F(MainWindowTest, HidingAndShowingAgainIsNoWindowStateChange) {
 TEST_F(MainWindowTest, OwnCloseCommandHidesToTheTray) {
     startShown();
     closeFromTitleBar();
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(screen->isVisible());
     EXPECT_TRUE(item("trayrestore")->isVisible());
     EXPECT_EQ(journal, QStringList{QStringLiteral("page about:blank")});
     EXPECT_EQ(ended, 0);
@@ -355,7 +389,7 @@ TEST_F(MainWindowTest, OwnCloseCommandHidesToTheTray) {
     // Restore brings it back without a window state handling; Restore stays offered.
     item("trayrestore")->trigger();
     settle();
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(screen->isVisible());
     EXPECT_EQ(journal.mid(1), QStringList{QStringLiteral("page ") + Fav});
     EXPECT_TRUE(item("trayrestore")->isVisible());
 }
@@ -363,30 +397,28 @@ TEST_F(MainWindowTest, OwnCloseCommandHidesToTheTray) {
 TEST_F(MainWindowTest, EveryOtherCloseEndsTheProgram) {
     struct Case {
         const char* name;
-        std::function<void(frmMain&)> close;
+        std::function<void(MainWindowTest&)> close;
     };
     const Case cases[] = {
-        {"programmatic", [](frmMain& w) { w.close(); }},
-        {"Exit in the File menu",
-         [](frmMain& w) { w.findChild<QAction*>(QStringLiteral("menuclose"))->trigger(); }},
-        {"Exit in the tray menu",
-         [](frmMain& w) { w.findChild<QAction*>(QStringLiteral("trayClose"))->trigger(); }},
-        {"session end", [](frmMain& w) { w.sessionEnding(); }},
+        {"programmatic", [](MainWindowTest& t) { t.window->close(); }},
+        {"Exit in the File menu", [](MainWindowTest& t) { t.item("menuclose")->trigger(); }},
+        {"Exit in the tray menu", [](MainWindowTest& t) { t.item("trayClose")->trigger(); }},
+        {"session end", [](MainWindowTest& t) { t.window->sessionEnding(); }},
         {"unload while hidden",
-         [](frmMain& w) {
-             w.hide();
-             w.unloadMain();
+         [](MainWindowTest& t) {
+             t.surface->hide();
+             t.window->unloadMain();
          }},
     };
     for (const Case& c : cases) {
         SetUp();
         ended = 0;
         startShown();
-        c.close(*window);
+        c.close(*this);
         EXPECT_EQ(journal, (QStringList{QStringLiteral("RemoveIcon"), QStringLiteral("end")}))
             << c.name;
         EXPECT_EQ(ended, 1) << c.name;
-        EXPECT_FALSE(window->isVisible()) << c.name;
+        EXPECT_FALSE(screen->isVisible()) << c.name;
     }
 }
 
@@ -407,7 +439,7 @@ TEST_F(MainWindowTest, OnlyTheEndOfTheSessionEndsTheProgram) {
         QGuiApplicationPrivate::instance()->saveState();
         QTest::qWait(50);
         EXPECT_EQ(ended, 0) << "shown " << shown;
-        EXPECT_EQ(window->isVisible(), shown);
+        EXPECT_EQ(screen->isVisible(), shown);
         EXPECT_TRUE(journal.isEmpty()) << journal.join(QLatin1Char('|')).toStdString();
 
         QTimer quit;
@@ -452,8 +484,8 @@ TEST_F(MainWindowTest, WithoutANotificationAreaPuttingAwayMinimisesInstead) {
     startShown();
     closeFromTitleBar();
     settle();
-    EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(window->isMinimized());
+    EXPECT_TRUE(screen->isVisible());
+    EXPECT_TRUE(screen->isMinimized());
     EXPECT_EQ(journal, QStringList{QStringLiteral("page about:blank")});
     EXPECT_EQ(ended, 0);
 
@@ -461,14 +493,14 @@ TEST_F(MainWindowTest, WithoutANotificationAreaPuttingAwayMinimisesInstead) {
     journal.clear();
     item("menuoptions")->trigger();
     settle();
-    EXPECT_TRUE(window->isVisible() && window->isMinimized());
+    EXPECT_TRUE(screen->isVisible() && screen->isMinimized());
     EXPECT_TRUE(journal.contains(QStringLiteral("loadOptions")));
 
     // A dialog closed with its close box offers Restore; the hidden window is reachable instead.
-    window->hide();
+    screen->hide();
     window->setTrayRestoreVisible(true);
     settle();
-    EXPECT_TRUE(window->isVisible() && window->isMinimized());
+    EXPECT_TRUE(screen->isVisible() && screen->isMinimized());
 }
 
 TEST_F(MainWindowTest, TrayMouseOtherThanTwoShowsTheWindowWithThePage) {
@@ -489,8 +521,8 @@ TEST_F(MainWindowTest, TrayMouseOtherThanTwoShowsTheWindowWithThePage) {
         Q_EMIT tray.TrayMouse(c.code);
         settle();
         EXPECT_EQ(journal, QStringList{QStringLiteral("page ") + Fav}) << c.name;
-        EXPECT_TRUE(window->isVisible()) << c.name;
-        EXPECT_EQ(window->isMinimized(), c.minimised) << c.name;
+        EXPECT_TRUE(screen->isVisible()) << c.name;
+        EXPECT_EQ(screen->isMinimized(), c.minimised) << c.name;
         EXPECT_TRUE(item("trayrestore")->isVisible()) << c.name;
     }
 }
@@ -502,7 +534,7 @@ TEST_F(MainWindowTest, TrayMouseTwoPopsUpTheTrayMenuAsItIsNow) {
     Q_EMIT tray.TrayMouse(2);
     QMenu* menu = window->trayMenu();
     ASSERT_TRUE(QTest::qWaitFor([menu] { return menu->isVisible(); }, 2000));
-    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(screen->isVisible());
     EXPECT_TRUE(journal.isEmpty());
     QStringList usable;
     for (QAction* a : menu->actions())
@@ -520,7 +552,7 @@ TEST_F(MainWindowTest, RestoreFromMinimisedReloadsTwiceAndHidesRestore) {
     journal.clear();
     item("trayrestore")->trigger();
     settle();
-    EXPECT_FALSE(window->isMinimized());
+    EXPECT_FALSE(screen->isMinimized());
     EXPECT_EQ(journal.filter(QStringLiteral("page")),
               (QStringList{QStringLiteral("page ") + Fav, QStringLiteral("page ") + Fav}));
     EXPECT_FALSE(item("trayrestore")->isVisible());
@@ -546,8 +578,8 @@ TEST_F(MainWindowTest, OptionsAndAboutPutTheWindowAwayAndLockTheTrayItems) {
         EXPECT_EQ(journal,
                   (QStringList{QStringLiteral("page about:blank"), QString::fromLatin1(c.loaded)}))
             << c.item;
-        EXPECT_EQ(window->isVisible(), c.minimised) << c.item;
-        EXPECT_EQ(window->isMinimized(), c.minimised) << c.item;
+        EXPECT_EQ(screen->isVisible(), c.minimised) << c.item;
+        EXPECT_EQ(screen->isMinimized(), c.minimised) << c.item;
         EXPECT_FALSE(item("trayoptions")->isEnabled());
         EXPECT_FALSE(item("trayrestore")->isEnabled());
         EXPECT_TRUE(item("menuoptions")->isEnabled() && item("menuabout")->isEnabled());
@@ -564,7 +596,7 @@ TEST_F(MainWindowTest, HelpReportsAViewerThatCouldNotOpen) {
     ASSERT_EQ(journal.size(), 2);
     EXPECT_TRUE(journal[1].startsWith(QStringLiteral("MsgBox ")));
     EXPECT_TRUE(journal[1].contains(QStringLiteral("/opt/pm/pellamark.html")));
-    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(screen->isVisible());
     EXPECT_EQ(ended, 0);
 }
 
@@ -577,7 +609,7 @@ TEST_F(MainWindowTest, DialogsBringTheWindowBackThroughTheHost) {
     host.setPageAddress(Fav);
     host.restoreMainToNormal();
     settle();
-    EXPECT_FALSE(window->isMinimized());
+    EXPECT_FALSE(screen->isMinimized());
     EXPECT_EQ(journal.filter(QStringLiteral("page")).size(), 2);
     EXPECT_TRUE(host.openProgramFile(QStringLiteral("terms.txt")));
     EXPECT_EQ(journal.last(), QStringLiteral("open terms.txt"));

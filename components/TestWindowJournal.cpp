@@ -1,4 +1,4 @@
-#include "app/TestWindowJournal.h"
+#include "components/TestWindowJournal.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -52,10 +52,14 @@ void TestWindowJournal::pollCloseRequest() {
         return;
     const QString name = QString::fromUtf8(request.readAll()).trimmed();
     request.close();
-    request.remove();
+    // The main window and the dialogs live in two processes that watch the same file: the one
+    // that has the window takes the request.
     for (QWidget* widget : QApplication::topLevelWidgets()) {
-        if (widget->objectName() == name && widget->windowHandle() != nullptr)
+        if (widget->objectName() == name && widget->windowHandle() != nullptr) {
+            request.remove();
             QWindowSystemInterface::handleCloseEvent(widget->windowHandle());
+            return;
+        }
     }
 }
 

@@ -1,4 +1,4 @@
-#include "app/QuietConsole.h"
+#include "components/QuietConsole.h"
 
 #include <QLoggingCategory>
 #include <QString>
