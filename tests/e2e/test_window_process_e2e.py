@@ -15,7 +15,9 @@ from test_main_e2e import PROFILE  # noqa: E402
 
 PROGRAM = os.environ.get("PELLAMARK_E2E_PROGRAM", "")
 GRACE_MS = 1500
-WINDOW_PROGRAMS = ("pellamark-window", "QtWebEngineProcess")
+# The desktop tests' copy of the program starts the tests' copy of the window program.
+WINDOW_PROGRAM = "pellamark-window-e2e"
+WINDOW_PROGRAMS = (WINDOW_PROGRAM, "QtWebEngineProcess")
 
 
 class WindowSession(FlowSession):
@@ -42,7 +44,7 @@ class WindowSession(FlowSession):
         return found
 
     def window_program_pids(self):
-        return [pid for name, pid in self.window_processes() if name == "pellamark-window"]
+        return [pid for name, pid in self.window_processes() if name == WINDOW_PROGRAM]
 
     def tray_icon(self):
         out = self.run_x(["xwininfo", "-tree", "-id", hex(self.tray_window())]).stdout
