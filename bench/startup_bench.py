@@ -77,22 +77,22 @@ def tree_pss_kib(pid):
 
 
 def tree_cpu_seconds(pid):
-    """User and system time of each process of the tree (with the children it has reaped), by
-    process id."""
+    """User and system time of each process of the tree, by process id. Without the time of the
+    children a process has reaped: that would count a reaped child's whole life."""
     times = {}
     for current in tree(pid):
         try:
             with open("/proc/%d/stat" % current) as f:
                 fields = f.read().rsplit(")", 1)[1].split()
-            times[current] = sum(int(v) for v in fields[11:15]) / os.sysconf("SC_CLK_TCK")
+            times[current] = sum(int(v) for v in fields[11:13]) / os.sysconf("SC_CLK_TCK")
         except OSError:
             pass
     return times
 
 
 def cpu_used(before, after):
-    """CPU time the tree used between two readings. A process that ended in between is not
-    counted for its last moments (the time of a process reaped elsewhere is out of reach)."""
+    """CPU time the tree used between two readings; a process that ended in between is not
+    counted for its last moments."""
     return sum(max(0.0, seconds - before.get(pid, 0.0)) for pid, seconds in after.items())
 
 
