@@ -26,15 +26,6 @@ void onSignal(int) {
 
 } // namespace
 
-bool runningAsRoot() {
-    return ::geteuid() == 0;
-}
-
-void prepareWebEngineEnvironment() {
-    if (runningAsRoot())
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-}
-
 TerminationWatcher::TerminationWatcher(std::function<void()> onRequest, QObject* parent)
     : QObject(parent), m_onRequest(std::move(onRequest)) {
     if (g_pipe[0] < 0 && ::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0)

@@ -1,14 +1,7 @@
-// Windows: the web engine's sandbox needs nothing special, and the end of the session arrives
-// as the application's commitDataRequest.
+// Windows: the termination requests arrive as the end of the session, through Qt.
 #include "app/ProcessEnvironment.h"
 
 namespace pellamark {
-
-bool runningAsRoot() {
-    return false;
-}
-
-void prepareWebEngineEnvironment() {}
 
 TerminationWatcher::TerminationWatcher(std::function<void()> onRequest, QObject* parent)
     : QObject(parent), m_onRequest(std::move(onRequest)) {}

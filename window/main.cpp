@@ -6,6 +6,7 @@
 #include "components/MainWindowWidget.h"
 #include "components/QtText.h"
 #include "components/QuietConsole.h"
+#include "components/WebEngineEnvironment.h"
 #include "components/WebHtmlView.h"
 #include "components/WindowChannel.h"
 #include "settings/Messages.h"
@@ -131,11 +132,7 @@ int main(int argc, char* argv[]) {
     ::prctl(PR_SET_PDEATHSIG, SIGKILL);
 #endif
     openReportChannel();
-#ifndef _WIN32
-    // Chromium refuses to start its sandbox as root; everywhere else it stays on.
-    if (::geteuid() == 0)
-        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-#endif
+    prepareWebEngineEnvironment();
     keepConsoleQuiet();
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);

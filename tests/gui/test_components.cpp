@@ -2,7 +2,7 @@
 // icon codes and the window process's messages.
 #include "TempDir.h"
 #include "app/DesktopLauncher.h"
-#include "app/ProcessEnvironment.h"
+#include "components/WebEngineEnvironment.h"
 #include "components/MainWindowWidget.h"
 #include "components/QtTrayIcon.h"
 #include "components/WebHtmlView.h"

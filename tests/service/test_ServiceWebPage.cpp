@@ -4,7 +4,7 @@
 // page does not.
 #include "ServiceTestSupport.h"
 #include "TestHttpServer.h"
-#include "app/ProcessEnvironment.h"
+#include "components/WebEngineEnvironment.h"
 #include "components/WebHtmlView.h"
 
 #include <QApplication>
