@@ -2,9 +2,9 @@
 // icon codes and the window process's messages.
 #include "TempDir.h"
 #include "app/DesktopLauncher.h"
-#include "components/WebEngineEnvironment.h"
 #include "components/MainWindowWidget.h"
 #include "components/QtTrayIcon.h"
+#include "components/WebEngineEnvironment.h"
 #include "components/WebHtmlView.h"
 #include "components/WindowChannel.h"
 
