@@ -89,8 +89,8 @@ int main(int argc, char* argv[]) {
     GlobalSettings settings;
     Profile profile(registry, settings, currentExecutable(), std::string(ServiceHost));
 
-    ProcessWindowSurface surface(ProcessWindowSurface::defaultProgram(PELLAMARK_WINDOW_PROGRAM),
-                                 windowEnvironment, windowGraceMs());
+    ProcessWindowSurface surface(QStringLiteral(PELLAMARK_WINDOW_PROGRAM), windowEnvironment,
+                                 windowGraceMs());
     QtTrayIcon tray(programIcon());
     QtMessageBoxes messageBoxes;
     auto launcher = makeHelperLauncher(QCoreApplication::applicationDirPath());
