@@ -12,6 +12,7 @@
 #include "dialogs/DialogSet.h"
 
 #include "net/CheckServer.h"
+#include "net/TransientFetch.h"
 #include "settings/BuildConfig.h"
 #include "settings/Messages.h"
 #include "settings/Profile.h"
@@ -95,11 +96,13 @@ int main(int argc, char* argv[]) {
     QtMessageBoxes messageBoxes;
     auto launcher = makeHelperLauncher(QCoreApplication::applicationDirPath());
 
+    const UrlFetcher fetch = transientFetcher(currentExecutable().folder);
+
     frmMain window({surface, tray, messageBoxes, *launcher, settings,
-                    [](ServerCheckHost& host) {
+                    [&fetch](ServerCheckHost& host) {
                         NetworkWait wait;
                         wait.systemOffline = systemSaysOffline;
-                        return CheckServer(host, OpenUrl, ServiceHost, wait);
+                        return CheckServer(host, fetch, ServiceHost, wait);
                     },
                     [&profile](ProfileHost& host) { profile.LoadProfile(host); },
                     [] {
