@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <ostream>
@@ -10,6 +12,7 @@
 
 #include "TestHttpServer.h"
 #include "net/OpenUrl.h"
+#include "net/TransientFetch.h"
 
 using namespace std::chrono_literals;
 using pellamark::FetchFailure;
@@ -376,3 +379,31 @@ TEST_F(OpenUrlTest, GoesThroughTheProxyTheSystemNames) {
 }
 
 } // namespace
+
+#ifndef _WIN32
+// The program's fetch, through the module it loads for each fetch: the same answer as OpenUrl, and
+// a module that cannot be loaded is a failure of the network library, not an empty answer.
+TEST_F(OpenUrlTest, TheProgramsFetchLoadsTheModuleOrSaysItCannot) {
+    server.setHandler([](const HttpRequest&) { return HttpResponse::text("through the module"); });
+    for (const bool present : {true, false}) {
+        const std::filesystem::path folder =
+            present ? PELLAMARK_FETCH_MODULE_DIR : "/nonexistent/pellamark";
+        std::optional<std::pair<std::int32_t, std::string>> error;
+        FetchOptions options = quickOptions();
+        options.onRunTimeError = [&](std::int32_t number, const std::string& description) {
+            error.emplace(number, description);
+        };
+        for (int round = 0; round < 2; ++round) { // loaded again after it was unloaded
+            const std::string text =
+                pellamark::transientFetcher(folder)(server.url("/app/apphtml.html"), options);
+            EXPECT_EQ(text, present ? "through the module" : "") << present;
+            ASSERT_EQ(error.has_value(), !present);
+            if (error) {
+                EXPECT_EQ(error->first, 126);
+                EXPECT_NE(error->second.find("pellamark-fetch.so"), std::string::npos)
+                    << error->second;
+            }
+        }
+    }
+}
+#endif
