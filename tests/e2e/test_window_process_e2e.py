@@ -194,13 +194,13 @@ class WindowProcessTest(unittest.TestCase):
     def test_a_missing_window_program_is_said_and_restore_works_once_it_is_back(self):
         s = self.session
         # The program finds its window program beside itself: a copy of it in a folder of its
-        # own, with its fetch module, first without the window program.
+        # own, with its fetch program, first without the window program.
         folder = os.path.join(s.root, "program")
         os.makedirs(folder)
         built = os.path.dirname(PROGRAM)
         program_copy = os.path.join(folder, os.path.basename(PROGRAM))
         shutil.copy2(PROGRAM, program_copy)
-        shutil.copy2(os.path.join(built, "pellamark-fetch.so"), folder)
+        shutil.copy2(os.path.join(built, "pellamark-fetch"), folder)
         s.program = program_copy
         s.start_desktop()
         s.start_service()
