@@ -26,8 +26,11 @@ public:
     virtual void prepare() {}
     // The window is gone for good: the program is ending.
     virtual void end() {}
+    // The user asks for the window: a window that kept ending at once is tried again.
+    virtual void allowRestart() {}
 
-    // Shown (also minimised), as the logic last asked and the window has not gone since.
+    // Shown (also minimised), as the logic last asked and the window has not gone since. The
+    // state is the last reported, or what the logic commanded since.
     virtual bool isShown() const = 0;
     // As last reported: a WindowState and the client area's size.
     virtual int state() const = 0;
@@ -40,6 +43,9 @@ Q_SIGNALS:
     void menuChosen(const QString& item);
     // The window went away without being told to (its process died); it is hidden now.
     void lost();
+    // The window could not be put on screen: it could not be started (endsInARow 0), or it
+    // ended by itself right after starting, that many times in a row. The reason in plain words.
+    void unavailable(const QString& reason, int endsInARow);
 };
 
 } // namespace pellamark

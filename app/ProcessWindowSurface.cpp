@@ -1,23 +1,29 @@
 #include "app/ProcessWindowSurface.h"
 
+#include "components/QtText.h"
+#include "settings/Messages.h"
 #include "settings/ProgramFiles.h"
 
 #include <QCoreApplication>
-#include <QtGlobal>
+#include <QFileInfo>
+#include <QTimer>
+
+#include <cstdio>
 
 namespace pellamark {
 
 namespace {
-using Kind = WindowMessage::Kind;
 // A window process told to end that has not gone after this long is killed.
 constexpr int EndTimeoutMs = 3000;
+// What is kept of its last line on standard error.
+constexpr int LastWordsLimit = 300;
 } // namespace
 
-QString ProcessWindowSurface::defaultProgram(const char* name) {
+QString ProcessWindowSurface::defaultProgram(const QString& name) {
 #ifdef Q_OS_WIN
-    const std::string file = std::string(name) + ".exe";
+    const std::string file = name.toStdString() + ".exe";
 #else
-    const std::string file = name;
+    const std::string file = name.toStdString();
 #endif
     return QString::fromStdString(
         findProgramFile(QCoreApplication::applicationDirPath().toStdString(), ProgramFile::Module,
@@ -27,184 +33,85 @@ QString ProcessWindowSurface::defaultProgram(const char* name) {
 
 ProcessWindowSurface::ProcessWindowSurface(QString program, QProcessEnvironment environment,
                                            int graceMs, QObject* parent)
-    : MainWindowSurface(parent), m_program(std::move(program)),
-      m_environment(std::move(environment)) {
-    m_grace.setSingleShot(true);
-    m_grace.setInterval(graceMs);
-    connect(&m_grace, &QTimer::timeout, this, [this] {
-        if (!m_shown)
-            endProcess();
-    });
-}
+    : ChannelWindowSurface(graceMs, parent), m_program(std::move(program)),
+      m_environment(std::move(environment)) {}
 
 ProcessWindowSurface::~ProcessWindowSurface() {
-    m_ended = true;
-    endProcess();
+    end();
 }
 
-bool ProcessWindowSurface::isRunning() const {
-    return m_process != nullptr;
-}
-
-bool ProcessWindowSurface::ensureRunning() {
-    if (m_process)
-        return true;
-    if (m_ended)
-        return false;
+QString ProcessWindowSurface::startWindow() {
+    const QString program =
+        m_program.contains(QLatin1Char('/')) ? m_program : defaultProgram(m_program);
+    if (!QFileInfo::exists(program))
+        return qtText(windowProgramMissingReason(program.toStdString()));
     auto* process = new QProcess(this);
-    process->setProgram(m_program);
+    process->setProgram(program);
     process->setProcessEnvironment(m_environment);
-    // Its messages go where this program's go; its output is the channel.
-    process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    connect(process, &QProcess::readyReadStandardOutput, this, [this, process] {
-        if (process == m_process)
-            readReports();
-    });
+    connect(process, &QProcess::readyReadStandardOutput, this,
+            [this, process] { readReports(process); });
+    connect(process, &QProcess::readyReadStandardError, this,
+            [this, process] { forwardErrors(process); });
     connect(process, &QProcess::finished, this, [this, process] {
-        if (process == m_process)
-            processFinished();
+        forwardErrors(process);
+        if (process == m_process) {
+            m_process = nullptr;
+            windowEnded(endReason(*process));
+        }
         process->deleteLater();
     });
+    m_lastWords.clear();
     process->start();
     if (!process->waitForStarted()) {
-        qWarning("The window program %s could not be started: %s", qPrintable(m_program),
-                 qPrintable(process->errorString()));
+        const QString detail = process->errorString();
+        process->disconnect(this);
         process->deleteLater();
-        return false;
+        return qtText(windowProgramNotStartedReason(program.toStdString(), detail.toStdString()));
     }
     m_process = process;
-    send({Kind::Hello, {}, {}, {WindowChannelVersion, 0, 0}});
-    // A new window comes back where the last one was, as large, showing what it showed.
-    if (!m_placement.isEmpty())
-        send({Kind::Placement, {}, m_placement, {}});
-    if (!m_page.isEmpty())
-        send({Kind::Page, m_page, {}, {}});
-    if (m_viewSize.isValid())
-        send({Kind::ViewSize, {}, {}, {m_viewSize.width(), m_viewSize.height(), 0}});
-    return true;
+    return {};
 }
 
-void ProcessWindowSurface::send(Kind kind) {
-    send({kind, {}, {}, {}});
-}
-
-void ProcessWindowSurface::send(const WindowMessage& message) {
+void ProcessWindowSurface::sendLine(const QByteArray& line) {
     if (m_process)
-        m_process->write(encodeWindowMessage(message));
+        m_process->write(line);
 }
 
-void ProcessWindowSurface::show() {
-    m_grace.stop();
-    if (!ensureRunning())
-        return;
-    m_shown = true;
-    send(Kind::Show);
-}
-
-void ProcessWindowSurface::hide() {
-    m_shown = false;
-    send(Kind::Hide);
+void ProcessWindowSurface::flush() {
     if (m_process)
-        m_grace.start();
+        m_process->waitForBytesWritten(1000);
 }
 
-void ProcessWindowSurface::minimise() {
-    if (ensureRunning())
-        send(Kind::Minimise);
-}
-
-void ProcessWindowSurface::restoreNormal() {
-    send(Kind::Restore);
-}
-
-void ProcessWindowSurface::focus() {
-    send(Kind::Focus);
-}
-
-void ProcessWindowSurface::setPageAddress(const QString& address) {
-    m_page = address;
-    send({Kind::Page, address, {}, {}});
-}
-
-void ProcessWindowSurface::setViewSize(int width, int height) {
-    m_viewSize = QSize(width, height);
-    send({Kind::ViewSize, {}, {}, {width, height, 0}});
-}
-
-void ProcessWindowSurface::prepare() {
-    // The window process starts its page view's engine at once, while the start-up check that
-    // follows keeps this process waiting.
-    if (!ensureRunning())
-        return;
-    m_process->waitForBytesWritten(1000);
-    if (!m_shown)
-        m_grace.start();
-}
-
-void ProcessWindowSurface::end() {
-    m_ended = true;
-    m_grace.stop();
-    endProcess();
-}
-
-void ProcessWindowSurface::readReports() {
-    while (m_process && m_process->canReadLine()) {
-        const QByteArray line = m_process->readLine();
-        if (const auto message = decodeWindowMessage(line))
-            handle(*message);
-        else
-            qWarning("The window process sent what this program does not know: %s",
-                     line.trimmed().left(80).constData());
-    }
-}
-
-void ProcessWindowSurface::handle(const WindowMessage& message) {
-    switch (message.kind) {
-    case Kind::Hello:
-        if (message.numbers[0] != WindowChannelVersion) {
-            qWarning("The window program %s speaks version %d, not %d", qPrintable(m_program),
-                     message.numbers[0], WindowChannelVersion);
-            m_process->kill();
-        }
-        break;
-    case Kind::State:
-        m_state = message.numbers[0];
-        m_client = QSize(message.numbers[1], message.numbers[2]);
-        Q_EMIT changed();
-        break;
-    case Kind::Close:
-        Q_EMIT closeCommand();
-        break;
-    case Kind::Menu:
-        Q_EMIT menuChosen(message.text);
-        break;
-    case Kind::Placed:
-        // What a window reports on its way out of sight is not where the user left it.
-        if (m_shown)
-            m_placement = message.data;
-        break;
-    default:
-        break; // commands are not for this side
-    }
-}
-
-void ProcessWindowSurface::processFinished() {
-    m_process = nullptr;
-    m_grace.stop();
-    if (m_shown) {
-        m_shown = false;
-        Q_EMIT lost();
-    }
-}
-
-void ProcessWindowSurface::endProcess() {
-    QProcess* process = m_process;
+void ProcessWindowSurface::endWindow() {
+    QProcess* process = std::exchange(m_process, nullptr);
     if (!process)
         return;
-    m_process = nullptr;
     // Its input closing is what ends it; a process that hangs is killed.
     process->closeWriteChannel();
     QTimer::singleShot(EndTimeoutMs, process, [process] { process->kill(); });
+}
+
+void ProcessWindowSurface::readReports(QProcess* process) {
+    while (process == m_process && process->canReadLine())
+        lineReceived(process->readLine());
+}
+
+void ProcessWindowSurface::forwardErrors(QProcess* process) {
+    const QByteArray text = process->readAllStandardError();
+    if (text.isEmpty())
+        return;
+    std::fwrite(text.constData(), 1, static_cast<std::size_t>(text.size()), stderr);
+    std::fflush(stderr);
+    for (const QByteArray& line : text.split('\n'))
+        if (!line.trimmed().isEmpty())
+            m_lastWords = line.trimmed().left(LastWordsLimit);
+}
+
+QString ProcessWindowSurface::endReason(const QProcess& process) const {
+    const std::string lastWords = m_lastWords.toStdString();
+    if (process.exitStatus() == QProcess::CrashExit)
+        return qtText(windowStoppedReason(process.exitCode(), lastWords));
+    return qtText(windowExitedReason(process.exitCode(), lastWords));
 }
 
 } // namespace pellamark

@@ -36,6 +36,7 @@ frmMain::frmMain(Parts parts, QObject* parent)
     connect(&m_surface, &MainWindowSurface::closeCommand, this, &frmMain::closeCommand);
     connect(&m_surface, &MainWindowSurface::menuChosen, this, &frmMain::menuChosen);
     connect(&m_surface, &MainWindowSurface::lost, this, &frmMain::windowLost);
+    connect(&m_surface, &MainWindowSurface::unavailable, this, &frmMain::windowUnavailable);
     m_parts.tray.OfferMenu(m_systraymenu.get());
 }
 
@@ -180,9 +181,34 @@ void frmMain::closeCommand() {
 
 void frmMain::windowLost() {
     // The window went without being put away (its process died): the program carries on in the
-    // tray, and Restore there brings a new window.
-    if (!m_unloading)
+    // tray as if the window had been closed to it, and Restore there brings a new window. That
+    // window comes up as the last one was: showing it is no change of the window's state.
+    if (m_unloading)
+        return;
+    m_stateTimer.stop();
+    m_lastWindowState = m_surface.state();
+    m_lastHandled = std::make_pair(m_surface.state(), m_surface.clientSize());
+    m_trayrestore->setVisible(true);
+    // Without a notification area nothing else could bring it back.
+    if (!m_parts.tray.IsTrayAvailable())
+        Restore();
+}
+
+void frmMain::windowUnavailable(const QString& reason, int endsInARow) {
+    // Told once, after the command that met the failure has run its course; what else fails
+    // while the user reads it adds nothing.
+    if (m_unloading || m_tellingUnavailable)
+        return;
+    m_tellingUnavailable = true;
+    QTimer::singleShot(0, this, [this, reason, endsInARow] {
+        const bool tray = m_parts.tray.IsTrayAvailable();
         m_trayrestore->setVisible(true);
+        m_parts.messageBoxes.MsgBox(
+            qtText(windowUnavailableMessage(reason.toStdString(), endsInARow, tray)));
+        m_tellingUnavailable = false;
+        if (!tray)
+            unloadMain();
+    });
 }
 
 void frmMain::unloadMain() {
@@ -223,12 +249,14 @@ void frmMain::TrayMouse(int Code) {
             m_systraymenu->popup(QCursor::pos());
         return;
     }
+    m_surface.allowRestart();
     m_surface.show();
     focusMain();
     m_surface.setPageAddress(QString::fromStdString(m_parts.settings.FavoritesUrl));
 }
 
 void frmMain::Restore() {
+    m_surface.allowRestart();
     if (isMainMinimised())
         restoreMainToNormal();
     m_surface.setPageAddress(QString::fromStdString(m_parts.settings.FavoritesUrl));

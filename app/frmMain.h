@@ -99,6 +99,7 @@ private:
     void menuChosen(const QString& item);
     void closeCommand();
     void windowLost();
+    void windowUnavailable(const QString& reason, int endsInARow);
     void Form_Unload();
     void windowStateMayHaveChanged();
     void putAway();
@@ -120,6 +121,7 @@ private:
     QTimer m_stateTimer;
 
     bool m_sessionEnding = false;
+    bool m_tellingUnavailable = false;
     bool m_unloading = false;
     bool m_unloaded = false;
 };

@@ -12,6 +12,7 @@
 #include "dialogs/DialogSet.h"
 
 #include "net/CheckServer.h"
+#include "net/TransientFetch.h"
 #include "settings/BuildConfig.h"
 #include "settings/Messages.h"
 #include "settings/Profile.h"
@@ -89,17 +90,19 @@ int main(int argc, char* argv[]) {
     GlobalSettings settings;
     Profile profile(registry, settings, currentExecutable(), std::string(ServiceHost));
 
-    ProcessWindowSurface surface(ProcessWindowSurface::defaultProgram(PELLAMARK_WINDOW_PROGRAM),
-                                 windowEnvironment, windowGraceMs());
+    ProcessWindowSurface surface(QStringLiteral(PELLAMARK_WINDOW_PROGRAM), windowEnvironment,
+                                 windowGraceMs());
     QtTrayIcon tray(programIcon());
     QtMessageBoxes messageBoxes;
     auto launcher = makeHelperLauncher(QCoreApplication::applicationDirPath());
 
+    const UrlFetcher fetch = transientFetcher(currentExecutable().folder);
+
     frmMain window({surface, tray, messageBoxes, *launcher, settings,
-                    [](ServerCheckHost& host) {
+                    [&fetch](ServerCheckHost& host) {
                         NetworkWait wait;
                         wait.systemOffline = systemSaysOffline;
-                        return CheckServer(host, OpenUrl, ServiceHost, wait);
+                        return CheckServer(host, fetch, ServiceHost, wait);
                     },
                     [&profile](ProfileHost& host) { profile.LoadProfile(host); },
                     [] {

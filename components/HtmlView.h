@@ -24,6 +24,9 @@ public:
 
     // The widget the window places in its client area.
     virtual QWidget* widget() = 0;
+
+    // Pages will soon be shown: get ready for them (the window is not on screen yet).
+    virtual void prepare() {}
 };
 
 // True for the addresses that mean "show nothing".

@@ -53,6 +53,17 @@ MainWindowWidget::MainWindowWidget(HtmlView& view, QWidget* parent)
     page->show();
 
     resize(DesignClientWidth, DesignClientHeight + menuBar()->sizeHint().height());
+    m_reported.client = clientSize();
+
+    m_settle.setSingleShot(true);
+    m_settle.setInterval(0);
+    connect(&m_settle, &QTimer::timeout, this, &MainWindowWidget::reportIfSettled);
+    m_sizeFollows.setSingleShot(true);
+    m_sizeFollows.setInterval(SizeFollowsStateMs);
+    connect(&m_sizeFollows, &QTimer::timeout, this, [this] {
+        m_awaitingSize = false;
+        reportIfSettled();
+    });
     // Centred where the window system lets a program place its windows; elsewhere (Wayland) the
     // compositor places it.
     if (QScreen* screen = this->screen(); screen && windowSystemLetsProgramsPlaceWindows())
@@ -93,8 +104,48 @@ void MainWindowWidget::focus() {
     activateWindow();
 }
 
+void MainWindowWidget::windowSystemEvent() {
+    // A hidden window's changes are seen when it is shown again.
+    if (!isVisible())
+        return;
+    const int now = state();
+    const QSize client = clientSize();
+    if (now == StateMinimised || now == m_reportedUnminimised)
+        m_awaitingSize = false;
+    else if (client != m_reported.client)
+        m_awaitingSize = false; // the size has come (or came first)
+    else if (!m_awaitingSize) {
+        m_awaitingSize = true;
+        m_sizeFollows.start();
+    }
+    if (!m_awaitingSize)
+        m_sizeFollows.stop();
+    m_settle.start();
+}
+
+void MainWindowWidget::reportWhenSettled() {
+    m_reportAsked = true;
+    m_settle.start();
+}
+
+void MainWindowWidget::reportIfSettled() {
+    if (m_awaitingSize)
+        return;
+    const Picture now{state(), clientSize()};
+    if (now == m_reported && !std::exchange(m_reportAsked, false))
+        return;
+    m_reportAsked = false;
+    m_reported = now;
+    if (now.state != StateMinimised)
+        m_reportedUnminimised = now.state;
+    notePlace();
+    Q_EMIT changed();
+    Q_EMIT placed();
+}
+
 void MainWindowWidget::notePlace() {
-    if (isVisible() && windowState() == Qt::WindowNoState)
+    // Only a settled window in the normal state is where the user put it.
+    if (isVisible() && windowState() == Qt::WindowNoState && !m_awaitingSize)
         m_normalPlace = QRect(frameGeometry().topLeft(), size());
 }
 
@@ -124,15 +175,23 @@ void MainWindowWidget::restorePlacement(const QByteArray& placement) {
         return;
     move(values[0], values[1]);
     resize(values[2], values[3]);
+    m_normalPlace = QRect(values[0], values[1], values[2], values[3]);
+    m_reported = {StateNormal, clientSize()};
     m_showMaximised = values[4] != 0;
 }
 
 void MainWindowWidget::showPlaced() {
-    // Asked for before the window was mapped, the maximised state was lost under at least one
-    // window manager (openbox): it is asked for once the window is there.
-    show();
+    // Asked for before the window is mapped, the window system maps it maximised at once, and
+    // the window is reported once, maximised, when its size has followed.
     if (std::exchange(m_showMaximised, false))
         setWindowState(windowState() | Qt::WindowMaximized);
+    show();
+}
+
+void MainWindowWidget::hideUnminimised() {
+    hide();
+    if (windowState() & Qt::WindowMinimized)
+        setWindowState(windowState() & ~Qt::WindowMinimized);
 }
 
 void MainWindowWidget::closeEvent(QCloseEvent* event) {
@@ -148,18 +207,13 @@ void MainWindowWidget::closeEvent(QCloseEvent* event) {
 
 void MainWindowWidget::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::WindowStateChange) {
-        notePlace();
-        Q_EMIT changed();
-        Q_EMIT placed();
-    }
+    if (event->type() == QEvent::WindowStateChange)
+        windowSystemEvent();
 }
 
 void MainWindowWidget::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    notePlace();
-    Q_EMIT changed();
-    Q_EMIT placed();
+    windowSystemEvent();
 }
 
 void MainWindowWidget::moveEvent(QMoveEvent* event) {
@@ -170,7 +224,9 @@ void MainWindowWidget::moveEvent(QMoveEvent* event) {
 
 void MainWindowWidget::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    Q_EMIT changed();
+    // Every display is reported; whether it changed anything is the logic's to tell.
+    m_reportAsked = true;
+    windowSystemEvent();
 }
 
 } // namespace pellamark

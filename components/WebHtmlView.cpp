@@ -10,6 +10,7 @@
 #include <QStackedLayout>
 
 #include <cmath>
+#include <utility>
 
 namespace pellamark {
 
@@ -54,6 +55,12 @@ WebHtmlView::WebHtmlView(QString enginePath, QWidget* parent)
     palette.setColor(QPalette::Window, Qt::white);
     m_placeholder->setPalette(palette);
     m_layout->addWidget(m_placeholder);
+    m_placeholder->installEventFilter(this);
+    // A window the window system never lets paint (fully covered, say) still gets its page.
+    m_paintWait = new QTimer(this);
+    m_paintWait->setSingleShot(true);
+    m_paintWait->setInterval(500);
+    connect(m_paintWait, &QTimer::timeout, this, &WebHtmlView::startAndLoad);
 }
 
 WebHtmlView::~WebHtmlView() = default;
@@ -77,12 +84,45 @@ bool WebHtmlView::startEngine() {
 }
 
 void WebHtmlView::PageAddress(const QString& address) {
-    if (isBlankAddress(address)) {
-        if (m_page)
-            m_engine->load(m_page, QUrl(BlankPage));
+    const bool blank = isBlankAddress(address);
+    if (m_page) {
+        m_engine->load(m_page, QUrl(blank ? QString(BlankPage) : address));
         return;
     }
-    if (startEngine())
+    m_pending = blank ? QString() : address;
+    if (!m_pending.isEmpty() && isVisible())
+        startWhenPainted();
+}
+
+void WebHtmlView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (!m_page && !m_pending.isEmpty())
+        startWhenPainted();
+}
+
+void WebHtmlView::startWhenPainted() {
+    if (m_waitingForPaint)
+        return;
+    m_waitingForPaint = true;
+    m_placeholder->update();
+    m_paintWait->start();
+}
+
+bool WebHtmlView::eventFilter(QObject* watched, QEvent* event) {
+    // Once the empty view has been painted, the rest of this turn of the event loop puts it on
+    // screen; the engine starts after that.
+    if (watched == m_placeholder && event->type() == QEvent::Paint && m_waitingForPaint)
+        QTimer::singleShot(0, this, &WebHtmlView::startAndLoad);
+    return false;
+}
+
+void WebHtmlView::startAndLoad() {
+    if (!m_waitingForPaint)
+        return;
+    m_waitingForPaint = false;
+    m_paintWait->stop();
+    const QString address = std::exchange(m_pending, QString());
+    if (!address.isEmpty() && startEngine())
         m_engine->load(m_page, QUrl(address));
 }
 

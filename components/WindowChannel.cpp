@@ -21,13 +21,13 @@ struct Shape {
 };
 
 constexpr Shape Shapes[] = {
-    {Kind::Hello, "hello", 1, false, false},        {Kind::Show, "show", 0, false, false},
-    {Kind::Hide, "hide", 0, false, false},          {Kind::Minimise, "minimise", 0, false, false},
-    {Kind::Restore, "restore", 0, false, false},    {Kind::Focus, "focus", 0, false, false},
-    {Kind::Page, "page", 0, true, false},           {Kind::ViewSize, "view", 2, false, false},
-    {Kind::Placement, "placement", 0, false, true}, {Kind::Close, "close", 0, false, false},
-    {Kind::State, "state", 3, false, false},        {Kind::Menu, "menu", 0, true, false},
-    {Kind::Placed, "placed", 0, false, true},
+    {Kind::Hello, "hello", 1, false, false},     {Kind::Show, "show", 1, false, false},
+    {Kind::Hide, "hide", 1, false, false},       {Kind::Minimise, "minimise", 1, false, false},
+    {Kind::Restore, "restore", 1, false, false}, {Kind::Focus, "focus", 0, false, false},
+    {Kind::Prepare, "prepare", 0, false, false}, {Kind::Page, "page", 0, true, false},
+    {Kind::ViewSize, "view", 2, false, false},   {Kind::Placement, "placement", 0, false, true},
+    {Kind::Close, "close", 0, false, false},     {Kind::State, "state", 4, false, false},
+    {Kind::Menu, "menu", 0, true, false},        {Kind::Placed, "placed", 0, false, true},
 };
 
 const Shape* shapeOf(Kind kind) {

@@ -47,6 +47,48 @@ std::string pageViewUnavailableMessage(std::string_view reason) {
     return "The page view could not be started (" + std::string(reason) + ").";
 }
 
+std::string windowUnavailableMessage(std::string_view reason, int endsInARow, bool trayAvailable) {
+    std::string text;
+    if (endsInARow <= 0)
+        text = "Pellamark could not open its window: ";
+    else if (endsInARow == 1)
+        text = "Pellamark's window closed right after it opened: ";
+    else
+        text = "Pellamark's window has closed right after opening " + std::to_string(endsInARow) +
+               " times in a row: ";
+    text += std::string(reason) + ".";
+    if (!trayAvailable)
+        return text + " Pellamark ends now; start it again once that is put right.";
+    if (endsInARow >= 3)
+        return text + " Pellamark will not open it again until you ask for it: choose Restore in "
+                      "the tray menu or click the tray icon.";
+    return text + " Choose Restore in the tray menu to try again.";
+}
+
+std::string windowProgramMissingReason(std::string_view path) {
+    return "the file " + std::string(path) + " is missing";
+}
+
+std::string windowProgramNotStartedReason(std::string_view path, std::string_view detail) {
+    return "the file " + std::string(path) + " could not be started (" + std::string(detail) + ")";
+}
+
+namespace {
+std::string withLastWords(std::string text, std::string_view lastWords) {
+    if (lastWords.empty())
+        return text;
+    return text + ", saying \"" + std::string(lastWords) + "\"";
+}
+} // namespace
+
+std::string windowExitedReason(int code, std::string_view lastWords) {
+    return withLastWords("it ended with exit code " + std::to_string(code), lastWords);
+}
+
+std::string windowStoppedReason(int signal, std::string_view lastWords) {
+    return withLastWords("it was stopped by signal " + std::to_string(signal), lastWords);
+}
+
 std::string profileNotSavedMessage(std::string_view reason) {
     return "Your profile could not be saved. " + std::string(reason) + ".";
 }

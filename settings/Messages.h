@@ -38,6 +38,17 @@ std::string helpUnavailableMessage(std::string_view helpFilePath);
 // Shown in place of the page when the page view's engine cannot be loaded, with the reason.
 std::string pageViewUnavailableMessage(std::string_view reason);
 
+// The main window (a program of its own) could not be put on screen: it could not be started
+// (endsInARow 0), or it ended by itself right after starting, that many times in a row. With a
+// notification area the program goes on in it; without one it ends.
+std::string windowUnavailableMessage(std::string_view reason, int endsInARow, bool trayAvailable);
+// Why, in plain words (each reason starts in lower case, to follow a colon).
+std::string windowProgramMissingReason(std::string_view path);
+std::string windowProgramNotStartedReason(std::string_view path, std::string_view detail);
+// It ended with an exit code, or was stopped by a signal; with the last line it wrote, if any.
+std::string windowExitedReason(int code, std::string_view lastWords);
+std::string windowStoppedReason(int signal, std::string_view lastWords);
+
 // ---- the sign-up dialog ----
 
 inline constexpr std::string_view SignUpTitle = "User Info - Enter Your Email to Start";

@@ -9,6 +9,7 @@
 #include "components/WebEngineEnvironment.h"
 #include "components/WebHtmlView.h"
 #include "components/WindowChannel.h"
+#include "components/WindowEndpoint.h"
 #include "settings/Messages.h"
 
 #ifdef PELLAMARK_TEST_WINDOW_JOURNAL
@@ -17,7 +18,6 @@
 
 #include <QApplication>
 #include <QThread>
-#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -42,8 +42,6 @@
 using namespace pellamark;
 
 namespace {
-
-using Kind = WindowMessage::Kind;
 
 // The channel back to the program: the standard output as it was at start. The standard output
 // itself then goes to the standard error, so that nothing else printed can garble a message.
@@ -86,44 +84,6 @@ private:
     std::function<void(const QByteArray&)> m_onLine;
 };
 
-void carryOut(const WindowMessage& message, MainWindowWidget& window, WebHtmlView& view) {
-    switch (message.kind) {
-    case Kind::Hello:
-        if (message.numbers[0] != WindowChannelVersion) {
-            std::fprintf(stderr, "pellamark-window: the program speaks version %d, not %d\n",
-                         message.numbers[0], WindowChannelVersion);
-            std::_Exit(2);
-        }
-        break;
-    case Kind::Show:
-        window.showPlaced();
-        break;
-    case Kind::Hide:
-        window.hide();
-        break;
-    case Kind::Minimise:
-        window.showMinimisedState();
-        break;
-    case Kind::Restore:
-        window.restoreNormalState();
-        break;
-    case Kind::Focus:
-        window.focus();
-        break;
-    case Kind::Page:
-        view.PageAddress(message.text);
-        break;
-    case Kind::ViewSize:
-        window.setViewSize(message.numbers[0], message.numbers[1]);
-        break;
-    case Kind::Placement:
-        window.restorePlacement(message.data);
-        break;
-    default:
-        break; // reports are not for this side
-    }
-}
-
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -134,7 +94,11 @@ int main(int argc, char* argv[]) {
     openReportChannel();
     prepareWebEngineEnvironment();
     keepConsoleQuiet();
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    // The page view draws without OpenGL (see prepareWebEngineEnvironment), so the window
+    // system's GL library and its driver need not be loaded, which takes longer than putting
+    // the window on screen. A choice of the user's stays.
+    if (!qEnvironmentVariableIsSet("QT_XCB_GL_INTEGRATION"))
+        qputenv("QT_XCB_GL_INTEGRATION", "none");
     QApplication app(argc, argv);
     // The program's name: the web engine keeps its data under it.
     QApplication::setApplicationName(qtText(ProgramTitle));
@@ -146,43 +110,22 @@ int main(int argc, char* argv[]) {
 
     auto* view = new WebHtmlView; // owned by the window
     MainWindowWidget window(*view);
-    // The window is there to show the page: the engine starts before the window is first shown,
-    // as it would otherwise make the window system's window anew under the user's eyes.
-    view->startEngine();
     QApplication::setWindowIcon(window.windowIcon());
 
-    // Reports follow the window system's events once it has settled within one event loop turn.
-    QTimer stateReport;
-    stateReport.setSingleShot(true);
-    stateReport.setInterval(0);
-    QObject::connect(&stateReport, &QTimer::timeout, [&window] {
-        const QSize client = window.clientSize();
-        report({Kind::State, {}, {}, {window.state(), client.width(), client.height()}});
-    });
-    QTimer placeReport;
-    placeReport.setSingleShot(true);
-    placeReport.setInterval(0);
-    QObject::connect(&placeReport, &QTimer::timeout, [&window] {
-        if (window.isVisible())
-            report({Kind::Placed, {}, window.placement(), {}});
-    });
-    QObject::connect(&window, &MainWindowWidget::changed, &stateReport,
-                     qOverload<>(&QTimer::start));
-    QObject::connect(&window, &MainWindowWidget::placed, &placeReport, qOverload<>(&QTimer::start));
-    QObject::connect(&window, &MainWindowWidget::closeCommand, [] {
-        report({Kind::Close, {}, {}, {}});
-    });
-    QObject::connect(&window, &MainWindowWidget::menuChosen, [](const QString& item) {
-        report({Kind::Menu, item, {}, {}});
-    });
-
-    report({Kind::Hello, {}, {}, {WindowChannelVersion, 0, 0}});
-    CommandReader reader([&window, view](const QByteArray& line) {
-        if (const auto message = decodeWindowMessage(line))
-            carryOut(*message, window, *view);
-        else
+    WindowEndpoint endpoint(window, *view, report);
+    endpoint.start();
+    CommandReader reader([&endpoint](const QByteArray& line) {
+        const auto message = decodeWindowMessage(line);
+        if (!message) {
             std::fprintf(stderr, "pellamark-window: unknown command: %s\n",
                          line.left(80).constData());
+            return;
+        }
+        if (!endpoint.carryOut(*message)) {
+            std::fprintf(stderr, "pellamark-window: the program speaks version %d, not %d\n",
+                         message->numbers[0], WindowChannelVersion);
+            std::_Exit(2);
+        }
     });
     reader.start();
     return QApplication::exec();

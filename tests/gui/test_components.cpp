@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -58,13 +59,15 @@ TEST(WebHtmlViewTest, BlankAddressesDoNotStartTheEngine) {
 TEST(WebHtmlViewTest, AnEngineThatCannotBeLoadedIsSaidInTheView) {
     WebHtmlView view(QStringLiteral("/nonexistent/pellamark-webengine.so"));
     view.PageAddress(QStringLiteral("http://127.0.0.1:9/app/fav.asp?userid=x"));
-    view.PageAddress(QStringLiteral("about:blank"));
-    EXPECT_FALSE(view.engineStarted());
+    // The engine is started once the view has been shown (and painted).
+    view.show();
     const auto* placeholder = view.findChild<QLabel*>(QStringLiteral("HTML1_placeholder"));
     ASSERT_NE(placeholder, nullptr);
-    EXPECT_TRUE(
-        placeholder->text().startsWith(QStringLiteral("The page view could not be started")))
-        << placeholder->text().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([placeholder] {
+        return placeholder->text().startsWith(QStringLiteral("The page view could not be started"));
+    })) << placeholder->text().toStdString();
+    view.PageAddress(QStringLiteral("about:blank"));
+    EXPECT_FALSE(view.engineStarted());
 }
 
 TEST(WebHtmlViewTest, OnlyWebAddressesLeaveForTheBrowser) {
@@ -98,11 +101,12 @@ TEST(WindowChannelTest, EveryMessageComesBackAsSentOnOneLine) {
         binary += static_cast<char>(byte);
     const WindowMessage cases[] = {
         {Kind::Hello, {}, {}, {WindowChannelVersion, 0, 0}},
-        {Kind::Show, {}, {}, {}},
-        {Kind::Hide, {}, {}, {}},
-        {Kind::Minimise, {}, {}, {}},
-        {Kind::Restore, {}, {}, {}},
+        {Kind::Show, {}, {}, {1}},
+        {Kind::Hide, {}, {}, {2}},
+        {Kind::Minimise, {}, {}, {3}},
+        {Kind::Restore, {}, {}, {2147483647}},
         {Kind::Focus, {}, {}, {}},
+        {Kind::Prepare, {}, {}, {}},
         {Kind::Page, QStringLiteral("http://h/app/fav.asp?userid=a b&e=\u00e9%41\n-"), {}, {}},
         {Kind::Page, QStringLiteral("-"), {}, {}},
         {Kind::Page, {}, {}, {}},
@@ -111,7 +115,7 @@ TEST(WindowChannelTest, EveryMessageComesBackAsSentOnOneLine) {
         {Kind::Placement, {}, binary, {}},
         {Kind::Placement, {}, {}, {}},
         {Kind::Close, {}, {}, {}},
-        {Kind::State, {}, {}, {StateMaximised, 1024, 700}},
+        {Kind::State, {}, {}, {StateMaximised, 1024, 700, 12}},
         {Kind::Menu, QStringLiteral("menuoptions"), {}, {}},
         {Kind::Placed, {}, QByteArray("\n \n"), {}},
     };
@@ -127,8 +131,8 @@ TEST(WindowChannelTest, EveryMessageComesBackAsSentOnOneLine) {
 
 TEST(WindowChannelTest, LinesOfAnotherShapeAreNoMessages) {
     for (const char* line :
-         {"", "\n", "bogus", "Show", "show now", "view 1", "view a 2", "view 1 2 3", "state 1 2",
-          "page", "page a b", "placement !!", "hello", "menu\tx"})
+         {"", "\n", "bogus", "Show", "show now", "view 1", "view a 2", "view 1 2 3", "state 1 2 3",
+          "show", "page", "page a b", "placement !!", "hello", "menu\tx"})
         EXPECT_FALSE(decodeWindowMessage(line).has_value()) << line;
 }
 

@@ -2,6 +2,7 @@
 // its view, tray icon, message boxes, helper programs and dialogs.
 #include "app/frmMain.h"
 
+#include "app/ChannelWindowSurface.h"
 #include "app/DesktopSession.h"
 #include "app/HelperLauncher.h"
 #include "app/MainWindowSurface.h"
@@ -9,6 +10,8 @@
 #include "components/MessageBox.h"
 #include "components/QuietConsole.h"
 #include "components/TrayIcon.h"
+#include "components/WindowEndpoint.h"
+#include "dialogs/DialogCommon.h"
 #include "net/CheckServer.h"
 #include "settings/BuildConfig.h"
 #include "settings/Profile.h"
@@ -20,6 +23,8 @@
 #include <QLoggingCategory>
 #include <QMenu>
 #include <QMenuBar>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <QWindow>
@@ -28,9 +33,15 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <memory>
 
 using namespace pellamark;
+
+// Journals print as text in the failures.
+void PrintTo(const QString& text, std::ostream* out) {
+    *out << text.toStdString();
+}
 
 namespace {
 
@@ -74,6 +85,107 @@ struct WidgetSurface : MainWindowSurface {
     HtmlView& view;
     MainWindowWidget widget;
 };
+
+// The window as the window process has it (its end of the channel on a MainWindowWidget), in
+// this process, behind a channel whose messages arrive late and in order, as through a pipe to
+// a busy process. It can fail to start, die, or be ended, as a process can.
+struct LoopbackSurface : ChannelWindowSurface {
+    struct WindowEnd {
+        WindowEnd(QStringList& journal, WindowEndpoint::Send send)
+            : view(new RecordingView(journal)), widget(*view),
+              endpoint(widget, *view, std::move(send)) {}
+        RecordingView* view; // owned by the widget
+        MainWindowWidget widget;
+        WindowEndpoint endpoint;
+    };
+
+    LoopbackSurface(QStringList& journal, int delayMs, int graceMs)
+        : ChannelWindowSurface(graceMs), journal(journal), delayMs(delayMs) {
+        delivery.setSingleShot(true);
+        connect(&delivery, &QTimer::timeout, this, &LoopbackSurface::deliverDue);
+    }
+
+    QString startWindow() override {
+        if (!startFailure.isEmpty())
+            return startFailure;
+        ++generation;
+        const int mine = generation;
+        end = std::make_unique<WindowEnd>(journal, [this, mine](const WindowMessage& message) {
+            post(mine, false, encodeWindowMessage(message));
+        });
+        ++starts;
+        if (onStart)
+            onStart(end->widget);
+        end->endpoint.start();
+        return {};
+    }
+    void sendLine(const QByteArray& line) override { post(generation, true, line); }
+    void endWindow() override { retire(); }
+
+    // The window process dies: what it had not yet read or said is lost with it.
+    void die() {
+        retire();
+        windowEnded(QStringLiteral("it was stopped by signal 9"));
+    }
+    bool idle() const { return queue.empty(); }
+    MainWindowWidget* widget() const { return end ? &end->widget : nullptr; }
+
+    std::function<void(MainWindowWidget&)> onStart;
+    QString startFailure;
+    int starts = 0;
+
+private:
+    struct Line {
+        int generation;
+        bool toWindow;
+        QByteArray line;
+        qint64 due;
+    };
+    void retire() {
+        ++generation;
+        if (end) {
+            end->widget.hide();
+            retired.push_back(std::move(end));
+        }
+    }
+    void post(int from, bool toWindow, const QByteArray& line) {
+        queue.push_back({from, toWindow, line, clock.elapsed() + delayMs});
+        if (!delivery.isActive())
+            delivery.start(delayMs);
+    }
+    void deliverDue() {
+        while (!queue.empty() && queue.front().due <= clock.elapsed()) {
+            const Line next = queue.front();
+            queue.pop_front();
+            if (next.generation != generation || !end)
+                continue;
+            if (next.toWindow)
+                end->endpoint.carryOut(*decodeWindowMessage(next.line));
+            else
+                lineReceived(next.line);
+        }
+        if (!queue.empty())
+            delivery.start(int(std::max<qint64>(0, queue.front().due - clock.elapsed())));
+    }
+
+    QStringList& journal;
+    int delayMs;
+    std::unique_ptr<WindowEnd> end;
+    std::vector<std::unique_ptr<WindowEnd>> retired;
+    int generation = 0;
+    std::deque<Line> queue;
+    QTimer delivery;
+    QElapsedTimer clock = [] {
+        QElapsedTimer started;
+        started.start();
+        return started;
+    }();
+};
+
+// How the logic reaches the window: directly, reporting at once; through a channel whose
+// messages arrive late; or late and with the window system's maximise and un-maximise told in
+// two pieces, the state first and the size some 70 ms after.
+enum class Link { Direct, Late, Split };
 
 struct RecordingTray : TrayIcon {
     explicit RecordingTray(QStringList& journal) : journal(journal) {}
@@ -127,9 +239,19 @@ public:
     void SetUp() override {
         window.reset();
         surface.reset();
-        view = new RecordingView(journal); // owned by the window
-        surface = std::make_unique<WidgetSurface>(*view);
-        screen = &surface->widget;
+        loopback = nullptr;
+        screen = nullptr;
+        if (link == Link::Direct) {
+            view = new RecordingView(journal); // owned by the window
+            auto direct = std::make_unique<WidgetSurface>(*view);
+            screen = &direct->widget;
+            surface = std::move(direct);
+        } else {
+            auto channel = std::make_unique<LoopbackSurface>(journal, ChannelDelayMs, graceMs);
+            channel->onStart = [this](MainWindowWidget& started) { screen = &started; };
+            loopback = channel.get();
+            surface = std::move(channel);
+        }
         loadProfile = [this](ProfileHost& host) { // a stored profile
             settings.FavoritesUrl = Fav.toStdString();
             host.SetPageAddress(settings.FavoritesUrl);
@@ -156,11 +278,18 @@ public:
         surface.reset();
     }
 
-    // Lets the window system deliver what it queued and the state handling run.
+    // Lets the window system deliver what it queued, the channel carry it and the state
+    // handling run.
     void settle() {
         QTest::qWait(frmMain::StateSettleMs / 2);
         ASSERT_TRUE(
             QTest::qWaitFor([this] { return !window->windowStateHandlingPending(); }, 2000));
+        // Through the channel, a handling's commands still have their way to go, and a report
+        // may yet raise another: two looks in a row with nothing under way.
+        for (int quiet = 0; loopback && quiet < 2;) {
+            QTest::qWait(2 * ChannelDelayMs);
+            quiet = loopback->idle() && !window->windowStateHandlingPending() ? quiet + 1 : 0;
+        }
     }
     void startShown() {
         window->Form_Load();
@@ -170,7 +299,7 @@ public:
     // A menu bar item of the window or an item of the tray menu.
     QAction* item(const char* name) {
         const QString objectName = QString::fromLatin1(name);
-        if (auto* action = screen->findChild<QAction*>(objectName))
+        if (QAction* action = screen ? screen->findChild<QAction*>(objectName) : nullptr)
             return action;
         return window->trayMenu()->findChild<QAction*>(objectName);
     }
@@ -179,9 +308,24 @@ public:
         return {QStringLiteral("width %1").arg(client().width() - 20),
                 QStringLiteral("height %1").arg(client().height() - 20)};
     }
+    // The window system changes the window's state, as the user asked it to.
     void setState(int state) {
         const Qt::WindowState qt[] = {Qt::WindowNoState, Qt::WindowMinimized, Qt::WindowMaximized};
-        screen->setWindowState(qt[state]);
+        if (link != Link::Split || !screen->isVisible()) {
+            screen->setWindowState(qt[state]);
+            settle();
+            return;
+        }
+        QWindow* native = screen->windowHandle();
+        if (screen->windowState() == Qt::WindowNoState)
+            normalGeometry = native->geometry();
+        QWindowSystemInterface::handleWindowStateChanged(native, qt[state]);
+        QTest::qWait(70);
+        if (state == StateMaximised)
+            QWindowSystemInterface::handleGeometryChange(native,
+                                                         native->screen()->availableGeometry());
+        else if (state == StateNormal)
+            QWindowSystemInterface::handleGeometryChange(native, normalGeometry);
         settle();
     }
     // The window system's own close command (title bar, Alt+F4).
@@ -193,8 +337,14 @@ public:
     QStringList journal;
     GlobalSettings settings;
     RecordingView* view = nullptr;
-    std::unique_ptr<WidgetSurface> surface;
+    static constexpr int ChannelDelayMs = 20;
+    Link link = Link::Direct;
+    int graceMs = 60000;
+    std::unique_ptr<MainWindowSurface> surface;
+    LoopbackSurface* loopback = nullptr;
+    // The window on screen; another one after the window's end has been started again.
     MainWindowWidget* screen = nullptr;
+    QRect normalGeometry;
     RecordingTray tray{journal};
     RecordingBoxes boxes{journal};
     FakeLauncher launcher{journal};
@@ -302,22 +452,33 @@ struct Transition {
     bool restoreShown; // trayrestore afterwards
 };
 
-class WindowStateTable : public MainWindowTest, public ::testing::WithParamInterface<Transition> {};
+const char* linkName(Link link) {
+    return link == Link::Direct ? "Direct" : link == Link::Late ? "Late" : "Split";
+}
+
+class WindowStateTable : public MainWindowTest,
+                         public ::testing::WithParamInterface<std::tuple<Transition, Link>> {
+public:
+    WindowStateTable() { link = std::get<1>(GetParam()); }
+};
 
 TEST_P(WindowStateTable, Handling) {
-    const Transition& t = GetParam();
+    const Transition& t = std::get<0>(GetParam());
     settings.FavoritesUrl = Fav.toStdString();
     if (t.from) {
-        screen->show();
+        surface->show();
         settle();
         if (*t.from != StateNormal)
             setState(*t.from);
         journal.clear();
         setState(t.to);
     } else {
+        surface->prepare(); // a window to be shown, not shown yet
+        settle();
+        journal.clear();
         setState(t.to); // while hidden: no handling yet
         EXPECT_TRUE(journal.isEmpty());
-        screen->show();
+        surface->show();
         settle();
     }
     QStringList expected;
@@ -334,21 +495,25 @@ TEST_P(WindowStateTable, Handling) {
 
 INSTANTIATE_TEST_SUITE_P(
     Transitions, WindowStateTable,
-    ::testing::Values(
-        Transition{"NormalToMaximised", StateNormal, StateMaximised, false, false, true, false},
-        Transition{"MaximisedToNormal", StateMaximised, StateNormal, false, false, true, false},
-        Transition{"NormalToMinimised", StateNormal, StateMinimised, false, true, false, true},
-        Transition{"MaximisedToMinimised", StateMaximised, StateMinimised, false, true, false,
-                   true},
-        Transition{"MinimisedToNormal", StateMinimised, StateNormal, true, false, true, false},
-        Transition{"MinimisedToMaximised", StateMinimised, StateMaximised, true, false, true,
-                   false},
-        Transition{"FirstDisplayNormal", std::nullopt, StateNormal, false, false, true, false},
-        Transition{"FirstDisplayMaximised", std::nullopt, StateMaximised, false, false, true,
-                   false},
-        Transition{"FirstDisplayMinimised", std::nullopt, StateMinimised, false, true, false,
-                   true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    ::testing::Combine(
+        ::testing::Values(
+            Transition{"NormalToMaximised", StateNormal, StateMaximised, false, false, true, false},
+            Transition{"MaximisedToNormal", StateMaximised, StateNormal, false, false, true, false},
+            Transition{"NormalToMinimised", StateNormal, StateMinimised, false, true, false, true},
+            Transition{"MaximisedToMinimised", StateMaximised, StateMinimised, false, true, false,
+                       true},
+            Transition{"MinimisedToNormal", StateMinimised, StateNormal, true, false, true, false},
+            Transition{"MinimisedToMaximised", StateMinimised, StateMaximised, true, false, true,
+                       false},
+            Transition{"FirstDisplayNormal", std::nullopt, StateNormal, false, false, true, false},
+            Transition{"FirstDisplayMaximised", std::nullopt, StateMaximised, false, false, true,
+                       false},
+            Transition{"FirstDisplayMinimised", std::nullopt, StateMinimised, false, true, false,
+                       true}),
+        ::testing::Values(Link::Direct, Link::Late, Link::Split)),
+    [](const auto& info) {
+        return std::string(std::get<0>(info.param).name) + "_" + linkName(std::get<1>(info.param));
+    });
 
 TEST_F(MainWindowTest, ResizingFollowsTheClientAreaAndClampsAtZero) {
     startShown();
@@ -613,6 +778,122 @@ TEST_F(MainWindowTest, DialogsBringTheWindowBackThroughTheHost) {
     EXPECT_EQ(journal.filter(QStringLiteral("page")).size(), 2);
     EXPECT_TRUE(host.openProgramFile(QStringLiteral("terms.txt")));
     EXPECT_EQ(journal.last(), QStringLiteral("open terms.txt"));
+}
+
+// The window in a process of its own, whose messages arrive late, which can be ended after the
+// grace period, die, or fail to start.
+class WindowProcessTest : public MainWindowTest {
+public:
+    WindowProcessTest() {
+        link = Link::Late;
+        graceMs = 100;
+    }
+    int pageLoads() const { return int(journal.count(QStringLiteral("page ") + Fav)); }
+    QStringList boxes() const {
+        return journal.filter(QRegularExpression(QStringLiteral("^MsgBox ")));
+    }
+};
+
+TEST_F(WindowProcessTest, AMaximisedWindowComesBackMaximisedWithoutAHandling) {
+    startShown();
+    setState(StateMaximised);
+    closeFromTitleBar();
+    ASSERT_TRUE(QTest::qWaitFor([this] { return !loopback->isRunning(); }, 2000));
+    journal.clear();
+    item("trayrestore")->trigger();
+    settle();
+    EXPECT_EQ(loopback->starts, 2);
+    EXPECT_TRUE(screen->isVisible() && screen->isMaximized());
+    EXPECT_EQ(pageLoads(), 1) << "Restore's own, and no handling's";
+    EXPECT_TRUE(item("trayrestore")->isVisible());
+    EXPECT_EQ(window->LastWindowState(), std::optional<int>(StateMaximised));
+}
+
+// A dialog's closing steps bring the window back, whatever happened to it meanwhile: its process
+// died while it was minimised, or the window system minimised it and said so only after the
+// dialog's command had put the window away.
+TEST_F(WindowProcessTest, ADialogsClosingBringsTheWindowBackAfterADeathOrALateReport) {
+    for (bool died : {true, false}) {
+        SetUp();
+        startShown();
+        if (died) {
+            setState(StateMinimised);
+            loopback->die();
+            settle();
+        } else {
+            screen->setWindowState(Qt::WindowMinimized); // reported after Options has run
+        }
+        item("trayoptions")->trigger();
+        // The window's report of the minimise has come, the one that answers the hide not yet.
+        QTest::qWait(ChannelDelayMs * 3 / 2);
+        journal.clear();
+        bringMainBack(settings, *window); // CANCEL
+        settle();
+        if (died) {
+            EXPECT_EQ(loopback->starts, 2);
+        }
+        EXPECT_TRUE(screen->isVisible()) << died;
+        EXPECT_FALSE(screen->isMinimized()) << died;
+        EXPECT_EQ(pageLoads(), 1) << died;
+        EXPECT_EQ(window->LastWindowState(), std::optional<int>(StateNormal)) << died;
+    }
+}
+
+TEST_F(WindowProcessTest, AWindowThatCannotStartIsSaidOnceAndRestoreTriesAgain) {
+    loopback->startFailure = QStringLiteral("the file /opt/pm/pellamark-window is missing");
+    window->Form_Load(); // with a profile: prepared during the check, then shown
+    settle();
+    EXPECT_EQ(boxes(), QStringList{QStringLiteral(
+                           "MsgBox Pellamark could not open its window: the file "
+                           "/opt/pm/pellamark-window is missing. Choose Restore in the tray menu "
+                           "to try again.")});
+    EXPECT_TRUE(item("trayrestore")->isVisible() && item("trayrestore")->isEnabled());
+    EXPECT_EQ(ended, 0);
+
+    loopback->startFailure.clear();
+    journal.clear();
+    item("trayrestore")->trigger();
+    settle();
+    ASSERT_NE(screen, nullptr);
+    EXPECT_TRUE(screen->isVisible());
+    EXPECT_EQ(pageLoads(), 1);
+}
+
+TEST_F(WindowProcessTest, AfterRepeatedQuickEndsOnlyTheUserStartsItAgain) {
+    startShown();
+    const QString said = QStringLiteral("it was stopped by signal 9");
+    for (int end = 1; end <= ChannelWindowSurface::QuickEndsBeforeWaiting; ++end) {
+        if (end > 1) {
+            item("trayrestore")->trigger();
+            settle();
+        }
+        journal.clear();
+        loopback->die();
+        settle();
+        ASSERT_EQ(boxes().size(), 1) << end;
+        EXPECT_TRUE(boxes()[0].contains(said)) << end;
+        EXPECT_EQ(boxes()[0].contains(QStringLiteral("%1 times in a row").arg(end)), end > 1);
+    }
+    EXPECT_TRUE(boxes()[0].endsWith(QStringLiteral("until you ask for it: choose Restore in the "
+                                                   "tray menu or click the tray icon.")));
+    bringMainBack(settings, *window); // no loop: a dialog's closing does not start it
+    settle();
+    EXPECT_EQ(loopback->starts, ChannelWindowSurface::QuickEndsBeforeWaiting);
+    Q_EMIT tray.TrayMouse(1);
+    settle();
+    EXPECT_EQ(loopback->starts, ChannelWindowSurface::QuickEndsBeforeWaiting + 1);
+    EXPECT_TRUE(screen->isVisible());
+}
+
+TEST_F(WindowProcessTest, WithoutANotificationAreaAWindowThatCannotStartEndsTheProgram) {
+    tray.available = false;
+    loopback->startFailure = QStringLiteral("the file /opt/pm/pellamark-window is missing");
+    window->Form_Load();
+    settle();
+    ASSERT_EQ(boxes().size(), 1);
+    EXPECT_TRUE(boxes()[0].endsWith(
+        QStringLiteral("Pellamark ends now; start it again once that is put right.")));
+    EXPECT_EQ(ended, 1);
 }
 
 // The libraries' chatter is off; their warnings and errors still reach standard error.

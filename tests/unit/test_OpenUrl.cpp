@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstdint>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <ostream>
@@ -10,6 +13,7 @@
 
 #include "TestHttpServer.h"
 #include "net/OpenUrl.h"
+#include "net/TransientFetch.h"
 
 using namespace std::chrono_literals;
 using pellamark::FetchFailure;
@@ -376,3 +380,42 @@ TEST_F(OpenUrlTest, GoesThroughTheProxyTheSystemNames) {
 }
 
 } // namespace
+
+#ifndef _WIN32
+// The program's fetch, through its helper program: the same answer and failure kinds as OpenUrl;
+// a helper that cannot be started is a failure of the network library, not an empty answer.
+TEST_F(OpenUrlTest, TheProgramsFetchThroughItsHelperAnswersAsOpenUrlDoes) {
+    server.setHandler([](const HttpRequest&) { return HttpResponse::text("through the helper"); });
+    struct Case {
+        const char* name;
+        std::filesystem::path folder;
+        std::string url;
+        std::string page;
+        std::optional<FetchFailure> failure;
+        std::optional<std::int32_t> error;
+    };
+    const Case cases[] = {
+        {"page", PELLAMARK_FETCH_PROGRAM_DIR, server.url("/app/apphtml.html"), "through the helper",
+         std::nullopt, std::nullopt},
+        {"refused", PELLAMARK_FETCH_PROGRAM_DIR, "http://127.0.0.1:9/app/apphtml.html", "",
+         FetchFailure::Refused, std::nullopt},
+        {"no helper", "/nonexistent/pellamark", server.url("/app/apphtml.html"), "", std::nullopt,
+         ENOENT},
+    };
+    for (const Case& c : cases) {
+        std::optional<FetchFailure> failure;
+        std::optional<std::pair<std::int32_t, std::string>> error;
+        FetchOptions options = quickOptions();
+        options.onFailure = [&](FetchFailure kind) { failure = kind; };
+        options.onRunTimeError = [&](std::int32_t number, const std::string& description) {
+            error.emplace(number, description);
+        };
+        EXPECT_EQ(pellamark::transientFetcher(c.folder)(c.url, options), c.page) << c.name;
+        EXPECT_EQ(failure, c.failure) << c.name;
+        EXPECT_EQ(error ? std::optional(error->first) : std::nullopt, c.error) << c.name;
+        if (error) {
+            EXPECT_NE(error->second.find("pellamark-fetch"), std::string::npos) << error->second;
+        }
+    }
+}
+#endif

@@ -1,0 +1,9 @@
+#include "net/TransientFetch.h"
+
+namespace pellamark {
+
+UrlFetcher transientFetcher(const std::filesystem::path&) {
+    return OpenUrl;
+}
+
+} // namespace pellamark
