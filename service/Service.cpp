@@ -1,8 +1,8 @@
 #include "service/Service.h"
 
-#include "service/Input.h"
-#include "service/Pages.h"
-#include "service/Text.h"
+#include "service/http/Input.h"
+#include "service/http/Text.h"
+#include "service/pages/Pages.h"
 
 #include <chrono>
 #include <csignal>

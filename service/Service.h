@@ -1,8 +1,8 @@
 #pragma once
 
-#include "service/FavouritesStore.h"
-#include "service/HttpServer.h"
-#include "service/Site.h"
+#include "service/http/HttpServer.h"
+#include "service/http/Site.h"
+#include "service/store/FavouritesStore.h"
 
 #include <chrono>
 #include <condition_variable>

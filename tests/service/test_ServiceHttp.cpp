@@ -1,7 +1,7 @@
 // The service through real HTTP on 127.0.0.1, as the client's HTML view and the sign-up flow use
 // it, over each store.
 #include "ServiceTestSupport.h"
-#include "service/Text.h"
+#include "service/http/Text.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,9 @@
 // Input rules, option parsing and the store's on-disk guarantees, checked without HTTP.
 #include "ServiceTestSupport.h"
-#include "service/Input.h"
 #include "service/Options.h"
-#include "service/SqliteStore.h"
-#include "service/Text.h"
+#include "service/http/Input.h"
+#include "service/http/Text.h"
+#include "service/store/SqliteStore.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // What only the PostgreSQL store has to show: several processes on one database, schema set-up
 // when they start together, and a database that goes away and comes back while they serve.
 #include "ServiceTestSupport.h"
-#include "service/PostgresStore.h"
+#include "service/store/PostgresStore.h"
 
 #include <gtest/gtest.h>
 

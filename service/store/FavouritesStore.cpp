@@ -1,7 +1,7 @@
-#include "service/FavouritesStore.h"
+#include "service/store/FavouritesStore.h"
 
-#include "service/PostgresStore.h"
-#include "service/SqliteStore.h"
+#include "service/store/PostgresStore.h"
+#include "service/store/SqliteStore.h"
 
 #include <libpq-fe.h>
 

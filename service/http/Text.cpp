@@ -1,4 +1,4 @@
-#include "service/Text.h"
+#include "service/http/Text.h"
 
 #include <cstdio>
 

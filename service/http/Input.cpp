@@ -1,6 +1,6 @@
-#include "service/Input.h"
+#include "service/http/Input.h"
 
-#include "service/Text.h"
+#include "service/http/Text.h"
 
 #include <algorithm>
 #include <charconv>

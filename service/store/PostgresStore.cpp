@@ -1,4 +1,4 @@
-#include "service/PostgresStore.h"
+#include "service/store/PostgresStore.h"
 
 #include <libpq-fe.h>
 

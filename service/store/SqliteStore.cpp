@@ -1,4 +1,4 @@
-#include "service/SqliteStore.h"
+#include "service/store/SqliteStore.h"
 
 #include <sqlite3.h>
 

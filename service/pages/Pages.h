@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/FavouritesStore.h"
+#include "service/store/FavouritesStore.h"
 
 #include <string>
 #include <string_view>

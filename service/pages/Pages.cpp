@@ -1,7 +1,7 @@
-#include "service/Pages.h"
+#include "service/pages/Pages.h"
 
-#include "service/Input.h"
-#include "service/Text.h"
+#include "service/http/Input.h"
+#include "service/http/Text.h"
 
 #include <ctime>
 
