@@ -112,6 +112,14 @@ std::optional<std::string> fieldValue(const Fields& fields, std::string_view key
     return std::nullopt;
 }
 
+std::vector<std::string> fieldValues(const Fields& fields, std::string_view key) {
+    std::vector<std::string> values;
+    for (const auto& [name, value] : fields)
+        if (name == key)
+            values.push_back(value);
+    return values;
+}
+
 bool isValidUtf8(std::string_view text) {
     std::size_t i = 0;
     while (i < text.size()) {

@@ -1,10 +1,14 @@
 #include "service/store/SqliteStore.h"
 
+#include "service/store/Folding.h"
+#include "service/store/ListSql.h"
+#include "service/store/Tags.h"
+
 #include <sqlite3.h>
 
 #include <cerrno>
 #include <chrono>
-#include <functional>
+#include <cstdio>
 #include <iterator>
 #include <system_error>
 
@@ -14,10 +18,15 @@ namespace pellamark::service {
 
 namespace {
 
+// Reading connections: page views run side by side up to this many, which is more than the
+// cores a small service has.
+constexpr std::size_t MaxReaders = 4;
+
 class Statement {
 public:
-    Statement(sqlite3* db, const char* sql) : m_db(db) {
-        if (sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr) != SQLITE_OK)
+    Statement(sqlite3* db, const std::string& sql) : m_db(db) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &m_stmt, nullptr) !=
+            SQLITE_OK)
             fail("prepare");
     }
     ~Statement() { sqlite3_finalize(m_stmt); }
@@ -33,6 +42,14 @@ public:
         if (sqlite3_bind_int64(m_stmt, index, value) != SQLITE_OK)
             fail("bind");
     }
+    void bind(int index, double value) {
+        if (sqlite3_bind_double(m_stmt, index, value) != SQLITE_OK)
+            fail("bind");
+    }
+    void bind(const std::vector<SqlValue>& values) {
+        for (std::size_t i = 0; i < values.size(); ++i)
+            std::visit([&](const auto& value) { bind(static_cast<int>(i + 1), value); }, values[i]);
+    }
     // True while there is a row to read.
     bool step() {
         const int rc = sqlite3_step(m_stmt);
@@ -42,7 +59,12 @@ public:
             return false;
         fail("step");
     }
+    void reset() {
+        sqlite3_reset(m_stmt);
+        sqlite3_clear_bindings(m_stmt);
+    }
     std::int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
+    double real(int column) const { return sqlite3_column_double(m_stmt, column); }
     std::string text(int column) const {
         const auto* data = sqlite3_column_text(m_stmt, column);
         const int size = sqlite3_column_bytes(m_stmt, column);
@@ -72,19 +94,82 @@ void exec(sqlite3* db, const char* sql) {
     }
 }
 
+std::int64_t nowSeconds() {
+    using namespace std::chrono;
+    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// Fills in what schema 2 derives from each favourite (its sort title and search entry), in
+// batches, for the rows a schema 1 database brought along.
+void indexExistingRows(sqlite3* db) {
+    Statement rows(db, "SELECT id, title, url FROM favourites ORDER BY id");
+    Statement sortTitle(db, "UPDATE favourites SET sort_title = ? WHERE id = ?");
+    Statement search(db, "INSERT INTO favourites_search(rowid, title, address, tags, note) "
+                         "VALUES(?, ?, ?, '', '')");
+    while (rows.step()) {
+        const auto id = rows.integer(0);
+        const auto title = rows.text(1);
+        sortTitle.bind(1, titleSortKey(title));
+        sortTitle.bind(2, id);
+        sortTitle.step();
+        sortTitle.reset();
+        search.bind(1, id);
+        search.bind(2, searchDocument(title));
+        search.bind(3, searchDocument(rows.text(2)));
+        search.step();
+        search.reset();
+    }
+}
+
+struct Migration {
+    const char* sql;
+    void (*after)(sqlite3*);
+    const char* finish;
+};
+
 // Each entry takes the schema from version (index) to version (index + 1). Append, never edit:
 // a database in the field may stand at any earlier version.
-const char* const kMigrations[] = {
-    "CREATE TABLE favourites ("
-    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
-    "  userid TEXT NOT NULL,"
-    "  title TEXT NOT NULL,"
-    "  url TEXT NOT NULL,"
-    "  created_at INTEGER NOT NULL"
-    ");"
-    "CREATE INDEX favourites_by_user ON favourites(userid, id);",
+const Migration Migrations[] = {
+    {"CREATE TABLE favourites ("
+     "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+     "  userid TEXT NOT NULL,"
+     "  title TEXT NOT NULL,"
+     "  url TEXT NOT NULL,"
+     "  created_at INTEGER NOT NULL"
+     ");"
+     "CREATE INDEX favourites_by_user ON favourites(userid, id);",
+     nullptr, nullptr},
+    // Notes, tags (the favourite's own list for showing it; the tags table with a count per tag
+    // and the links for filtering), the per-user total, title order and full-text search. The
+    // search entry holds the words already folded (see Folding.h); the tokenizer's own folding
+    // only adds to it.
+    {"ALTER TABLE favourites ADD COLUMN modified_at INTEGER NOT NULL DEFAULT 0;"
+     "ALTER TABLE favourites ADD COLUMN note TEXT NOT NULL DEFAULT '';"
+     "ALTER TABLE favourites ADD COLUMN tags TEXT NOT NULL DEFAULT '';"
+     "ALTER TABLE favourites ADD COLUMN sort_title TEXT NOT NULL DEFAULT '';"
+     "UPDATE favourites SET modified_at = created_at;"
+     "CREATE TABLE tags ("
+     "  id INTEGER PRIMARY KEY,"
+     "  userid TEXT NOT NULL,"
+     "  name TEXT NOT NULL,"
+     "  tag_key TEXT NOT NULL,"
+     "  uses INTEGER NOT NULL,"
+     "  UNIQUE (userid, tag_key)"
+     ");"
+     "CREATE TABLE favourite_tags ("
+     "  tag_id INTEGER NOT NULL,"
+     "  favourite_id INTEGER NOT NULL,"
+     "  PRIMARY KEY (tag_id, favourite_id)"
+     ") WITHOUT ROWID;"
+     "CREATE INDEX favourite_tags_by_favourite ON favourite_tags(favourite_id, tag_id);"
+     "CREATE TABLE owners (userid TEXT PRIMARY KEY, favourites INTEGER NOT NULL) WITHOUT ROWID;"
+     "INSERT INTO owners SELECT userid, count(*) FROM favourites GROUP BY userid;"
+     "CREATE VIRTUAL TABLE favourites_search USING fts5("
+     "  title, address, tags, note,"
+     "  tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3');",
+     indexExistingRows, "CREATE INDEX favourites_by_title ON favourites(userid, sort_title, id);"},
 };
-static_assert(std::size(kMigrations) == FavouritesStore::kSchemaVersion);
+static_assert(std::size(Migrations) == FavouritesStore::SchemaVersion);
 
 void makePrivateFolder(const std::filesystem::path& dir) {
     std::error_code ec;
@@ -112,14 +197,208 @@ sqlite3* openConnection(const std::filesystem::path& file, int flags) {
     return db;
 }
 
-std::int64_t nowSeconds() {
-    using namespace std::chrono;
-    return duration_cast<seconds>(system_clock::now().time_since_epoch()).count();
+Favourite favouriteAt(const Statement& row) {
+    return {row.integer(0),
+            row.text(1),
+            row.text(2),
+            row.integer(3),
+            row.integer(4),
+            row.text(5),
+            splitStoredTags(row.text(6))};
 }
+
+class Writer final : public StoreWriter {
+public:
+    explicit Writer(sqlite3* db) : m_db(db), m_now(nowSeconds()) {}
+
+    std::int64_t insert(std::string_view userId, const FavouriteFields& fields) override {
+        Statement row(m_db, "INSERT INTO favourites(userid, title, url, created_at, modified_at, "
+                            "note, tags, sort_title) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
+        row.bind(1, userId);
+        row.bind(2, fields.title);
+        row.bind(3, fields.url);
+        row.bind(4, m_now);
+        row.bind(5, m_now);
+        row.bind(6, fields.note);
+        row.bind(7, joinTags(fields.tags));
+        row.bind(8, titleSortKey(fields.title));
+        row.step();
+        const auto id = sqlite3_last_insert_rowid(m_db);
+        Statement search(m_db, "INSERT INTO favourites_search(rowid, title, address, tags, note) "
+                               "VALUES(?, ?, ?, ?, ?)");
+        bindSearch(search, id, fields);
+        search.step();
+        return id;
+    }
+
+    void update(std::int64_t id, const FavouriteFields& fields) override {
+        Statement row(m_db, "UPDATE favourites SET title = ?, url = ?, note = ?, tags = ?, "
+                            "sort_title = ?, modified_at = ? WHERE id = ?");
+        row.bind(1, fields.title);
+        row.bind(2, fields.url);
+        row.bind(3, fields.note);
+        row.bind(4, joinTags(fields.tags));
+        row.bind(5, titleSortKey(fields.title));
+        row.bind(6, m_now);
+        row.bind(7, id);
+        row.step();
+        Statement search(m_db, "UPDATE favourites_search SET title = ?2, address = ?3, tags = ?4, "
+                               "note = ?5 WHERE rowid = ?1");
+        bindSearch(search, id, fields);
+        search.step();
+    }
+
+    void erase(std::int64_t id) override {
+        Statement row(m_db, "DELETE FROM favourites WHERE id = ?");
+        row.bind(1, id);
+        row.step();
+        Statement search(m_db, "DELETE FROM favourites_search WHERE rowid = ?");
+        search.bind(1, id);
+        search.step();
+    }
+
+    std::vector<Favourite> load(std::string_view userId,
+                                const std::vector<std::int64_t>& ids) override {
+        // The writer holds the database's write lock: nobody else can change these meanwhile.
+        Statement row(m_db, std::string("SELECT ") + FavouriteColumns +
+                                " FROM favourites f WHERE f.id = ? AND f.userid = ?");
+        std::vector<Favourite> found;
+        for (const auto id : ids) {
+            row.bind(1, id);
+            row.bind(2, userId);
+            if (row.step())
+                found.push_back(favouriteAt(row));
+            row.reset();
+        }
+        return found;
+    }
+
+    std::vector<std::int64_t> tagged(std::string_view userId, std::string_view key) override {
+        Statement rows(m_db, "SELECT DISTINCT ft.favourite_id FROM favourite_tags ft JOIN tags t "
+                             "ON t.id = ft.tag_id WHERE t.userid = ? AND (t.tag_key = ? OR "
+                             "(t.tag_key >= ? AND t.tag_key < ?))");
+        rows.bind(1, userId);
+        rows.bind(2, key);
+        rows.bind(3, subtreeStart(key));
+        rows.bind(4, subtreeEnd(key));
+        std::vector<std::int64_t> ids;
+        while (rows.step())
+            ids.push_back(rows.integer(0));
+        return ids;
+    }
+
+    void link(std::string_view userId, std::int64_t id, std::string_view name) override {
+        Statement tag(m_db, "INSERT INTO tags(userid, name, tag_key, uses) VALUES(?, ?, ?, 1) "
+                            "ON CONFLICT(userid, tag_key) DO UPDATE SET uses = uses + 1 "
+                            "RETURNING id");
+        tag.bind(1, userId);
+        tag.bind(2, name);
+        tag.bind(3, tagKey(name));
+        tag.step();
+        const auto tagId = tag.integer(0);
+        tag.reset();
+        Statement link(m_db, "INSERT INTO favourite_tags(tag_id, favourite_id) VALUES(?, ?)");
+        link.bind(1, tagId);
+        link.bind(2, id);
+        link.step();
+    }
+
+    void unlink(std::string_view userId, std::int64_t id, std::string_view name) override {
+        Statement tag(m_db, "UPDATE tags SET uses = uses - 1 WHERE userid = ? AND tag_key = ? "
+                            "RETURNING id, uses");
+        tag.bind(1, userId);
+        tag.bind(2, tagKey(name));
+        if (!tag.step())
+            return;
+        const auto tagId = tag.integer(0);
+        const auto uses = tag.integer(1);
+        tag.reset();
+        Statement link(m_db, "DELETE FROM favourite_tags WHERE tag_id = ? AND favourite_id = ?");
+        link.bind(1, tagId);
+        link.bind(2, id);
+        link.step();
+        if (uses <= 0) {
+            Statement gone(m_db, "DELETE FROM tags WHERE id = ?");
+            gone.bind(1, tagId);
+            gone.step();
+        }
+    }
+
+    void respell(std::string_view userId, std::string_view name) override {
+        Statement tag(m_db, "UPDATE tags SET name = ? WHERE userid = ? AND tag_key = ?");
+        tag.bind(1, name);
+        tag.bind(2, userId);
+        tag.bind(3, tagKey(name));
+        tag.step();
+    }
+
+    void countFavourites(std::string_view userId, std::int64_t delta) override {
+        Statement owner(m_db, "INSERT INTO owners(userid, favourites) VALUES(?, ?) ON "
+                              "CONFLICT(userid) DO UPDATE SET favourites = favourites + "
+                              "excluded.favourites");
+        owner.bind(1, userId);
+        owner.bind(2, delta);
+        owner.step();
+    }
+
+private:
+    static void bindSearch(Statement& search, std::int64_t id, const FavouriteFields& fields) {
+        search.bind(1, id);
+        search.bind(2, searchDocument(fields.title));
+        search.bind(3, searchDocument(fields.url));
+        search.bind(4, searchDocument(joinTags(fields.tags)));
+        search.bind(5, searchDocument(fields.note));
+    }
+
+    sqlite3* m_db;
+    std::int64_t m_now;
+};
 
 } // namespace
 
-SqliteStore::SqliteStore(const std::filesystem::path& dataDir) : m_file(dataDir / kFileName) {
+// A reading connection of the pool for as long as it lives.
+class SqliteStore::Reader {
+public:
+    explicit Reader(SqliteStore& store) : m_store(store) {
+        std::unique_lock lock(store.m_readMutex);
+        store.m_readerReleased.wait(
+            lock, [&] { return !store.m_idleReaders.empty() || store.m_readers < MaxReaders; });
+        if (!store.m_idleReaders.empty()) {
+            m_db = store.m_idleReaders.back();
+            store.m_idleReaders.pop_back();
+            return;
+        }
+        ++store.m_readers;
+        lock.unlock();
+        try {
+            m_db = openConnection(store.m_file, SQLITE_OPEN_READWRITE);
+            exec(m_db, "PRAGMA query_only=ON;");
+        } catch (...) {
+            sqlite3_close(m_db);
+            lock.lock();
+            --store.m_readers;
+            store.m_readerReleased.notify_one();
+            throw;
+        }
+    }
+    ~Reader() {
+        {
+            std::lock_guard lock(m_store.m_readMutex);
+            m_store.m_idleReaders.push_back(m_db);
+        }
+        m_store.m_readerReleased.notify_one();
+    }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    sqlite3* db() const { return m_db; }
+
+private:
+    SqliteStore& m_store;
+    sqlite3* m_db = nullptr;
+};
+
+SqliteStore::SqliteStore(const std::filesystem::path& dataDir) : m_file(dataDir / FileName) {
     makePrivateFolder(dataDir);
     m_writer = openConnection(m_file, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     try {
@@ -128,37 +407,41 @@ SqliteStore::SqliteStore(const std::filesystem::path& dataDir) : m_file(dataDir 
         // FULL also syncs the WAL on every commit: an acknowledged add survives a power cut.
         exec(m_writer, "PRAGMA synchronous=FULL;");
         migrate();
-        // A second connection for pages: in WAL mode it reads the last commit while the writer
-        // waits for its fsync, so listing never queues behind an add.
-        m_reader = openConnection(m_file, SQLITE_OPEN_READWRITE);
-        exec(m_reader, "PRAGMA query_only=ON;");
     } catch (...) {
-        sqlite3_close(m_reader);
         sqlite3_close(m_writer);
         throw;
     }
 }
 
 SqliteStore::~SqliteStore() {
-    sqlite3_close(m_reader);
+    for (sqlite3* reader : m_idleReaders)
+        sqlite3_close(reader);
     sqlite3_close(m_writer);
 }
 
 void SqliteStore::migrate() {
     // IMMEDIATE takes the write lock first, so two processes opening the same new database
-    // cannot both run the same migration.
+    // cannot both run the same migration. The whole upgrade is one transaction: a failure
+    // halfway leaves the database as it was.
     exec(m_writer, "BEGIN IMMEDIATE;");
     try {
         Statement query(m_writer, "PRAGMA user_version;");
         query.step();
         const auto version = query.integer(0);
-        if (version > kSchemaVersion)
+        query.reset();
+        if (version > SchemaVersion)
             throw StoreError(m_file.string() + " was written by a newer release (schema " +
                              std::to_string(version) + ")");
-        for (auto v = version; v < kSchemaVersion; ++v)
-            exec(m_writer, kMigrations[v]);
-        if (version != kSchemaVersion)
-            exec(m_writer, ("PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";").c_str());
+        for (auto v = version; v < SchemaVersion; ++v) {
+            const auto& migration = Migrations[v];
+            exec(m_writer, migration.sql);
+            if (migration.after)
+                migration.after(m_writer);
+            if (migration.finish)
+                exec(m_writer, migration.finish);
+        }
+        if (version != SchemaVersion)
+            exec(m_writer, ("PRAGMA user_version=" + std::to_string(SchemaVersion) + ";").c_str());
         exec(m_writer, "COMMIT;");
     } catch (...) {
         sqlite3_exec(m_writer, "ROLLBACK;", nullptr, nullptr, nullptr);
@@ -166,42 +449,78 @@ void SqliteStore::migrate() {
     }
 }
 
-std::int64_t SqliteStore::add(std::string_view userId, std::string_view title,
-                              std::string_view url) {
+void SqliteStore::change(const std::function<void(StoreWriter&)>& steps) {
     std::lock_guard lock(m_writeMutex);
-    Statement insert(m_writer,
-                     "INSERT INTO favourites(userid, title, url, created_at) VALUES(?,?,?,?);");
-    insert.bind(1, userId);
-    insert.bind(2, title);
-    insert.bind(3, url);
-    insert.bind(4, nowSeconds());
-    insert.step();
-    return sqlite3_last_insert_rowid(m_writer);
+    exec(m_writer, "BEGIN IMMEDIATE;");
+    try {
+        Writer writer(m_writer);
+        steps(writer);
+        exec(m_writer, "COMMIT;");
+    } catch (...) {
+        sqlite3_exec(m_writer, "ROLLBACK;", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
-bool SqliteStore::remove(std::string_view userId, std::int64_t id) {
-    std::lock_guard lock(m_writeMutex);
-    Statement erase(m_writer, "DELETE FROM favourites WHERE id = ? AND userid = ?;");
-    erase.bind(1, id);
-    erase.bind(2, userId);
-    erase.step();
-    return sqlite3_changes(m_writer) > 0;
+FavouritesPage SqliteStore::list(std::string_view userId, const ListQuery& query) {
+    const auto statements = listStatements(Dialect::Sqlite, userId, query);
+    Reader reader(*this);
+    // One read transaction: the count and the rows come from the same commit.
+    exec(reader.db(), "BEGIN;");
+    FavouritesPage page;
+    std::string lastSortTitle;
+    double lastScore = 0;
+    try {
+        Statement rows(reader.db(), statements.rows.sql);
+        rows.bind(statements.rows.parameters);
+        while (rows.step()) {
+            if (page.favourites.size() == query.limit) {
+                const auto& last = page.favourites.back();
+                page.next = pageKeyOf(statements.order, last.id, lastSortTitle, lastScore);
+                break;
+            }
+            page.favourites.push_back(favouriteAt(rows));
+            lastSortTitle = rows.text(7);
+            lastScore = rows.real(8);
+        }
+        Statement count(reader.db(), statements.count.sql);
+        count.bind(statements.count.parameters);
+        count.step();
+        page.total = count.integer(0);
+        exec(reader.db(), "COMMIT;");
+    } catch (...) {
+        sqlite3_exec(reader.db(), "ROLLBACK;", nullptr, nullptr, nullptr);
+        throw;
+    }
+    return page;
 }
 
-std::vector<Favourite> SqliteStore::list(std::string_view userId) {
-    std::lock_guard lock(m_readMutex);
-    Statement query(m_reader, "SELECT id, title, url, created_at FROM favourites WHERE userid = ? "
-                              "ORDER BY id DESC;");
-    query.bind(1, userId);
-    std::vector<Favourite> result;
-    while (query.step())
-        result.push_back({query.integer(0), query.text(1), query.text(2), query.integer(3)});
-    return result;
+std::optional<Favourite> SqliteStore::find(std::string_view userId, std::int64_t id) {
+    Reader reader(*this);
+    Statement row(reader.db(), std::string("SELECT ") + FavouriteColumns +
+                                   " FROM favourites f WHERE f.id = ? AND f.userid = ?");
+    row.bind(1, id);
+    row.bind(2, userId);
+    if (!row.step())
+        return std::nullopt;
+    return favouriteAt(row);
+}
+
+std::vector<TagCount> SqliteStore::tags(std::string_view userId) {
+    Reader reader(*this);
+    Statement rows(reader.db(),
+                   "SELECT name, uses FROM tags WHERE userid = ? AND uses > 0 ORDER BY tag_key");
+    rows.bind(1, userId);
+    std::vector<TagCount> tags;
+    while (rows.step())
+        tags.push_back({rows.text(0), rows.integer(1)});
+    return tags;
 }
 
 std::int64_t SqliteStore::count(std::string_view userId) {
-    std::lock_guard lock(m_readMutex);
-    Statement query(m_reader, "SELECT count(*) FROM favourites WHERE userid = ?;");
+    Reader reader(*this);
+    Statement query(reader.db(), "SELECT coalesce((SELECT favourites FROM owners WHERE userid = "
+                                 "?), 0)");
     query.bind(1, userId);
     query.step();
     return query.integer(0);

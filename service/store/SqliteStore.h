@@ -2,19 +2,22 @@
 
 #include "service/store/FavouritesStore.h"
 
+#include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <vector>
 
 struct sqlite3;
 
 namespace pellamark::service {
 
 // The favourites in one SQLite database file. One writing connection behind a mutex (the service
-// is small, writes are fsync-bound anyway, and a single writer cannot lose an update) and one
-// reading connection behind another.
+// is small, writes are fsync-bound anyway, and a single writer cannot lose an update) and a few
+// reading connections, which in WAL mode read the last commit while the writer waits for its
+// fsync.
 class SqliteStore final : public FavouritesStore {
 public:
-    static constexpr const char* kFileName = "favourites.db";
+    static constexpr const char* FileName = "favourites.db";
 
     // Opens (creating the folder with mode 0700 and the database when needed) and brings the
     // schema up to date. Throws StoreError on failure, also for a database made by a newer release.
@@ -23,22 +26,28 @@ public:
     SqliteStore(const SqliteStore&) = delete;
     SqliteStore& operator=(const SqliteStore&) = delete;
 
-    std::int64_t add(std::string_view userId, std::string_view title,
-                     std::string_view url) override;
-    bool remove(std::string_view userId, std::int64_t id) override;
-    std::vector<Favourite> list(std::string_view userId) override;
+    using FavouritesStore::list;
+    FavouritesPage list(std::string_view userId, const ListQuery& query) override;
+    std::optional<Favourite> find(std::string_view userId, std::int64_t id) override;
+    std::vector<TagCount> tags(std::string_view userId) override;
     std::int64_t count(std::string_view userId) override;
 
     const std::filesystem::path& file() const { return m_file; }
 
+protected:
+    void change(const std::function<void(StoreWriter&)>& steps) override;
+
 private:
+    class Reader;
     void migrate();
 
     std::filesystem::path m_file;
     sqlite3* m_writer = nullptr;
-    sqlite3* m_reader = nullptr;
     std::mutex m_writeMutex;
+    std::vector<sqlite3*> m_idleReaders;
+    std::size_t m_readers = 0;
     std::mutex m_readMutex;
+    std::condition_variable m_readerReleased;
 };
 
 } // namespace pellamark::service

@@ -214,7 +214,7 @@ TEST(FavouritesStoreFiles, PrivateFolderAndFileAndDurableSettings) {
         return value;
     };
     EXPECT_EQ(pragma("PRAGMA journal_mode;"), "wal");
-    EXPECT_EQ(pragma("PRAGMA user_version;"), std::to_string(SqliteStore::kSchemaVersion));
+    EXPECT_EQ(pragma("PRAGMA user_version;"), std::to_string(SqliteStore::SchemaVersion));
     EXPECT_EQ(pragma("SELECT count(*) FROM favourites;"), "1");
     sqlite3_close(db);
 }
@@ -226,7 +226,7 @@ TEST(FavouritesStoreFiles, RefusesADatabaseFromANewerRelease) {
         store.add("u", "t", "https://example.org/");
     }
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((dir.path() / SqliteStore::kFileName).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open((dir.path() / SqliteStore::FileName).c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=99;", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 

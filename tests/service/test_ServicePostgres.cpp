@@ -77,7 +77,7 @@ TEST_F(Postgres, ProcessesStartingTogetherOnAnEmptyDatabaseSetUpTheSchemaOnce) {
     for (const auto& error : errors)
         EXPECT_EQ(error, "");
     EXPECT_EQ(db.sql("SELECT count(*) || ':' || max(version) FROM pellamark_schema"),
-              "1:" + std::to_string(FavouritesStore::kSchemaVersion));
+              "1:" + std::to_string(FavouritesStore::SchemaVersion));
 
     // Nothing is kept in a store object: one sees what another added at once.
     ASSERT_TRUE(stores.front() && stores.back());
