@@ -47,7 +47,7 @@ bool rewrite(StoreWriter& writer, std::string_view userId, const Favourite& old,
     if (old.title == next.title && old.url == next.url && old.note == next.note &&
         old.tags == next.tags)
         return false;
-    writer.update(old.id, next);
+    writer.update(userId, old.id, next);
     const auto oldKeys = keysOf(old.tags);
     const auto newKeys = keysOf(next.tags);
     for (const auto& tag : old.tags)

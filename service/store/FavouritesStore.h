@@ -87,7 +87,8 @@ public:
     // The row and its search entry; the new id.
     virtual std::int64_t insert(std::string_view userId, const FavouriteFields& fields) = 0;
     // Row and search entry; the modified date becomes now, the creation date stays.
-    virtual void update(std::int64_t id, const FavouriteFields& fields) = 0;
+    virtual void update(std::string_view userId, std::int64_t id,
+                        const FavouriteFields& fields) = 0;
     virtual void erase(std::int64_t id) = 0;
     // Those of ids that are the user's, locked against other writers until the end.
     virtual std::vector<Favourite> load(std::string_view userId,

@@ -44,56 +44,102 @@ std::string matchExpression(Dialect dialect, const std::vector<std::string>& wor
     return out;
 }
 
-// The FROM and WHERE of every statement of the query; the score column is "score".
+// The FROM and WHERE of every statement of the query, over favourites f; with score, also the
+// match score as a column "score" before the FROM (lower is better in both stores).
+void appendTagFilter(Builder& sql, std::string_view userId, const std::string& tag) {
+    const std::string key = tagKey(tag);
+    sql << "SELECT ft.favourite_id FROM favourite_tags ft JOIN tags t ON t.id = ft.tag_id WHERE "
+           "t.userid = "
+        << sql.parameter(std::string(userId)) << " AND (t.tag_key = " << sql.parameter(key)
+        << " OR (t.tag_key >= " << sql.parameter(subtreeStart(key)) << " AND t.tag_key < "
+        << sql.parameter(subtreeEnd(key)) << "))";
+}
+
+// withRow: the statement needs the favourite's row (its sort title), not only its id.
 void appendMatches(Builder& sql, Dialect dialect, std::string_view userId,
-                   const std::vector<std::string>& words, const std::vector<std::string>& tags) {
-    if (words.empty()) {
-        sql << ", 0.0 AS score FROM favourites f WHERE f.userid = "
-            << sql.parameter(std::string(userId));
+                   const std::vector<std::string>& words, const std::vector<std::string>& tags,
+                   bool score, bool withRow = false) {
+    std::size_t tagsLeft = 0;
+    if (words.empty() && !tags.empty() && !withRow) {
+        // Only the tags filter: the ids come from the links of the first tag (and below), which
+        // are the user's own; the favourites table need not be read at all.
+        sql << (score ? ", 0.0 AS score" : "")
+            << " FROM (SELECT DISTINCT favourite_id AS id FROM (";
+        appendTagFilter(sql, userId, tags.front());
+        sql << ") links) f WHERE 1 = 1";
+        tagsLeft = 1;
+    } else if (words.empty()) {
+        sql << (score ? ", 0.0 AS score" : "")
+            << " FROM favourites f WHERE f.userid = " << sql.parameter(std::string(userId));
     } else if (dialect == Dialect::Sqlite) {
-        // Title weighs most, then the tags, the address and the note.
-        sql << ", bm25(favourites_search, 10.0, 2.0, 4.0, 1.0) AS score FROM favourites_search "
-               "JOIN favourites f ON f.id = favourites_search.rowid WHERE favourites_search MATCH "
-            << sql.parameter(matchExpression(dialect, words))
+        // Title weighs most, then the tags, the address and the note; the owner word not at all.
+        // The owner word keeps the search to the user's own favourites inside the index.
+        sql << (score ? ", match_score(favourites_search, 10.0, 2.0, 4.0, 1.0, 0.0) AS score" : "")
+            << " FROM favourites_search JOIN favourites f ON f.id = favourites_search.rowid WHERE "
+               "favourites_search MATCH "
+            << sql.parameter("owner : " + ownerWord(userId) + " AND " +
+                             matchExpression(dialect, words))
             << " AND f.userid = " << sql.parameter(std::string(userId));
     } else {
-        // Weights A to D: title, tags, address, note. Lower scores first in both stores.
-        sql << ", -ts_rank(f.search, query) AS score FROM favourites f, to_tsquery('simple', "
-            << sql.parameter(matchExpression(dialect, words))
-            << ") query WHERE f.search @@ query AND f.userid = "
-            << sql.parameter(std::string(userId));
+        // Weights A to D: title, tags, address, note. The ranking leaves the owner word out.
+        sql << (score ? ", -ts_rank(f.search, to_tsquery('simple', " +
+                            sql.parameter(matchExpression(dialect, words)) + ")) AS score"
+                      : "")
+            << " FROM favourites f WHERE f.search @@ to_tsquery('simple', "
+            << sql.parameter("'" + ownerWord(userId) + "' & " + matchExpression(dialect, words))
+            << ") AND f.userid = " << sql.parameter(std::string(userId));
     }
-    for (const auto& tag : tags) {
-        const std::string key = tagKey(tag);
-        sql << " AND f.id IN (SELECT ft.favourite_id FROM favourite_tags ft JOIN tags t ON t.id = "
-               "ft.tag_id WHERE t.userid = "
-            << sql.parameter(std::string(userId)) << " AND (t.tag_key = " << sql.parameter(key)
-            << " OR (t.tag_key >= " << sql.parameter(subtreeStart(key)) << " AND t.tag_key < "
-            << sql.parameter(subtreeEnd(key)) << ")))";
+    for (std::size_t i = tagsLeft; i < tags.size(); ++i) {
+        sql << " AND f.id IN (";
+        appendTagFilter(sql, userId, tags[i]);
+        sql << ")";
     }
 }
 
 } // namespace
 
+std::string ownerWord(std::string_view userId) {
+    std::uint64_t hash = 1469598103934665603ull;
+    for (unsigned char c : userId)
+        hash = (hash ^ c) * 1099511628211ull;
+    char text[24];
+    std::snprintf(text, sizeof text, "u%016llx", static_cast<unsigned long long>(hash));
+    return text;
+}
+
 ListStatements listStatements(Dialect dialect, std::string_view userId, const ListQuery& query) {
     const auto words = searchWords(query.search);
     ListStatements out;
     out.order = query.order == Order::BestMatch && words.empty() ? Order::Newest : query.order;
+    const std::string limit = std::to_string(query.limit + 1);
+    const std::string columns = "f.id, f.title, f.url, f.created_at, f.modified_at, f.note, "
+                                "f.tags, f.sort_title, page.score";
 
     Builder rows(dialect);
-    // Materialised, so that the score is a plain column the page key can be compared with (an
-    // index's own ranking function may be used only where it matches).
-    rows << "WITH matches AS MATERIALIZED (SELECT " << FavouriteColumns << ", f.sort_title";
-    appendMatches(rows, dialect, userId, words, query.tags);
-    rows << ") SELECT id, title, url, created_at, modified_at, note, tags, sort_title, score FROM "
-            "matches";
-    if (out.order != Order::BestMatch) {
-        // A page in date or title order must not materialise every match: the same statement
-        // without the CTE lets the index give the rows in order.
-        Builder plain(dialect);
-        plain << "SELECT " << FavouriteColumns << ", f.sort_title";
-        appendMatches(plain, dialect, userId, words, query.tags);
-        rows = std::move(plain);
+    if (out.order == Order::BestMatch) {
+        // Every match must be scored to find the best, but only the ids and scores are kept
+        // (materialised, so that the score is a plain column the page key compares with); the
+        // count comes from the same set.
+        rows << "WITH matches AS MATERIALIZED (SELECT f.id";
+        appendMatches(rows, dialect, userId, words, query.tags, true);
+        rows << ") SELECT " << columns
+             << ", (SELECT count(*) FROM matches) FROM favourites f JOIN (SELECT id, score FROM "
+                "matches";
+        if (query.after)
+            rows << " WHERE (score, id) > ("
+                 << rows.parameter(std::strtod(query.after->sortKey.c_str(), nullptr))
+                 << (dialect == Dialect::Postgres ? "::real" : "") << ", "
+                 << rows.parameter(query.after->id) << ")";
+        rows << " ORDER BY score, id LIMIT " << limit
+             << ") page ON page.id = f.id ORDER BY page.score, page.id";
+    } else {
+        // The page's ids first, from the indexes alone, and only then their rows: a filter that
+        // leaves thousands must not read thousands of rows to keep a hundred.
+        const char* const order = out.order == Order::Newest   ? "f.id DESC"
+                                  : out.order == Order::Oldest ? "f.id"
+                                                               : "f.sort_title, f.id";
+        rows << "SELECT " << columns << ", -1 FROM favourites f JOIN (SELECT f.id, 0.0 AS score";
+        appendMatches(rows, dialect, userId, words, query.tags, false, out.order == Order::Title);
         if (query.after) {
             if (out.order == Order::Newest)
                 rows << " AND f.id < " << rows.parameter(query.after->id);
@@ -103,29 +149,22 @@ ListStatements listStatements(Dialect dialect, std::string_view userId, const Li
                 rows << " AND (f.sort_title, f.id) > (" << rows.parameter(query.after->sortKey)
                      << ", " << rows.parameter(query.after->id) << ")";
         }
-        rows << (out.order == Order::Newest   ? " ORDER BY f.id DESC"
-                 : out.order == Order::Oldest ? " ORDER BY f.id"
-                                              : " ORDER BY f.sort_title, f.id");
-    } else {
-        if (query.after)
-            rows << " WHERE (score, id) > ("
-                 << rows.parameter(std::strtod(query.after->sortKey.c_str(), nullptr))
-                 << (dialect == Dialect::Postgres ? "::real" : "") << ", "
-                 << rows.parameter(query.after->id) << ")";
-        rows << " ORDER BY score, id";
+        rows << " ORDER BY " << order << " LIMIT " << limit << ") page ON page.id = f.id ORDER BY "
+             << order;
     }
-    rows << " LIMIT " << std::to_string(query.limit + 1);
     out.rows = rows.take();
 
     Builder count(dialect);
-    if (words.empty() && query.tags.empty()) {
+    if (out.order == Order::BestMatch) {
+        // Given by the rows statement.
+    } else if (words.empty() && query.tags.empty()) {
         // The user's total is kept beside the favourites: counting 100,000 index entries per
         // page would cost more than the page.
         count << "SELECT coalesce((SELECT favourites FROM owners WHERE userid = "
               << count.parameter(std::string(userId)) << "), 0)";
     } else {
         count << "SELECT count(*) FROM (SELECT f.id";
-        appendMatches(count, dialect, userId, words, query.tags);
+        appendMatches(count, dialect, userId, words, query.tags, false);
         count << ") counted";
     }
     out.count = count.take();

@@ -22,16 +22,21 @@ struct SqlText {
 };
 
 struct ListStatements {
-    // Columns: id, title, url, created_at, modified_at, note, tags, sort_title, score; one row
-    // more than the page holds when there is a next page.
+    // Columns: id, title, url, created_at, modified_at, note, tags, sort_title, score, and the
+    // total for the query (-1 when the count statement gives it); one row more than the page
+    // holds when there is a next page.
     SqlText rows;
-    // One row, one column: the total for the query.
+    // One row, one column: the total for the query; empty when the rows give it.
     SqlText count;
     // The order actually used (best match needs a search).
     Order order = Order::Newest;
 };
 
 ListStatements listStatements(Dialect dialect, std::string_view userId, const ListQuery& query);
+
+// The word each search entry carries for its owner, so that the full-text index itself keeps
+// one user's search from the others' favourites.
+std::string ownerWord(std::string_view userId);
 
 // The columns of the favourites table, in the order the page statement gives them.
 inline constexpr const char* FavouriteColumns =

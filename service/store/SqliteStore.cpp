@@ -63,6 +63,7 @@ public:
         sqlite3_reset(m_stmt);
         sqlite3_clear_bindings(m_stmt);
     }
+    sqlite3_stmt* handle() const { return m_stmt; }
     std::int64_t integer(int column) const { return sqlite3_column_int64(m_stmt, column); }
     double real(int column) const { return sqlite3_column_double(m_stmt, column); }
     std::string text(int column) const {
@@ -102,10 +103,10 @@ std::int64_t nowSeconds() {
 // Fills in what schema 2 derives from each favourite (its sort title and search entry), in
 // batches, for the rows a schema 1 database brought along.
 void indexExistingRows(sqlite3* db) {
-    Statement rows(db, "SELECT id, title, url FROM favourites ORDER BY id");
+    Statement rows(db, "SELECT id, title, url, userid FROM favourites ORDER BY id");
     Statement sortTitle(db, "UPDATE favourites SET sort_title = ? WHERE id = ?");
-    Statement search(db, "INSERT INTO favourites_search(rowid, title, address, tags, note) "
-                         "VALUES(?, ?, ?, '', '')");
+    Statement search(db, "INSERT INTO favourites_search(rowid, title, address, tags, note, owner) "
+                         "VALUES(?, ?, ?, '', '', ?)");
     while (rows.step()) {
         const auto id = rows.integer(0);
         const auto title = rows.text(1);
@@ -116,6 +117,7 @@ void indexExistingRows(sqlite3* db) {
         search.bind(1, id);
         search.bind(2, searchDocument(title));
         search.bind(3, searchDocument(rows.text(2)));
+        search.bind(4, ownerWord(rows.text(3)));
         search.step();
         search.reset();
     }
@@ -165,7 +167,7 @@ const Migration Migrations[] = {
      "CREATE TABLE owners (userid TEXT PRIMARY KEY, favourites INTEGER NOT NULL) WITHOUT ROWID;"
      "INSERT INTO owners SELECT userid, count(*) FROM favourites GROUP BY userid;"
      "CREATE VIRTUAL TABLE favourites_search USING fts5("
-     "  title, address, tags, note,"
+     "  title, address, tags, note, owner,"
      "  tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3');",
      indexExistingRows, "CREATE INDEX favourites_by_title ON favourites(userid, sort_title, id);"},
 };
@@ -197,6 +199,39 @@ sqlite3* openConnection(const std::filesystem::path& file, int flags) {
     return db;
 }
 
+// The match score: the weight of the column of every place a word of the query is found, so
+// that a title match outranks a note match. Like PostgreSQL's ts_rank it needs nothing but the
+// row itself; bm25 would count every favourite of every user that has a common word, for each
+// search.
+void matchScore(const Fts5ExtensionApi* api, Fts5Context* fts, sqlite3_context* context, int argc,
+                sqlite3_value** weights) {
+    int found = 0;
+    if (api->xInstCount(fts, &found) != SQLITE_OK) {
+        sqlite3_result_error(context, "cannot read the match", -1);
+        return;
+    }
+    double score = 0;
+    for (int i = 0; i < found; ++i) {
+        int phrase = 0;
+        int column = 0;
+        int offset = 0;
+        if (api->xInst(fts, i, &phrase, &column, &offset) == SQLITE_OK && column < argc)
+            score += sqlite3_value_double(weights[column]);
+    }
+    // Lower first, as bm25 and the page key have it.
+    sqlite3_result_double(context, -score);
+}
+
+void addMatchScore(sqlite3* db) {
+    fts5_api* api = nullptr;
+    Statement find(db, "SELECT fts5(?1)");
+    if (sqlite3_bind_pointer(find.handle(), 1, &api, "fts5_api_ptr", nullptr) != SQLITE_OK)
+        throw StoreError("database: no full-text search");
+    find.step();
+    if (!api || api->xCreateFunction(api, "match_score", nullptr, matchScore, nullptr) != SQLITE_OK)
+        throw StoreError("database: no full-text search");
+}
+
 Favourite favouriteAt(const Statement& row) {
     return {row.integer(0),
             row.text(1),
@@ -224,14 +259,14 @@ public:
         row.bind(8, titleSortKey(fields.title));
         row.step();
         const auto id = sqlite3_last_insert_rowid(m_db);
-        Statement search(m_db, "INSERT INTO favourites_search(rowid, title, address, tags, note) "
-                               "VALUES(?, ?, ?, ?, ?)");
-        bindSearch(search, id, fields);
+        Statement search(m_db, "INSERT INTO favourites_search(rowid, title, address, tags, note, "
+                               "owner) VALUES(?, ?, ?, ?, ?, ?)");
+        bindSearch(search, userId, id, fields);
         search.step();
         return id;
     }
 
-    void update(std::int64_t id, const FavouriteFields& fields) override {
+    void update(std::string_view userId, std::int64_t id, const FavouriteFields& fields) override {
         Statement row(m_db, "UPDATE favourites SET title = ?, url = ?, note = ?, tags = ?, "
                             "sort_title = ?, modified_at = ? WHERE id = ?");
         row.bind(1, fields.title);
@@ -243,8 +278,8 @@ public:
         row.bind(7, id);
         row.step();
         Statement search(m_db, "UPDATE favourites_search SET title = ?2, address = ?3, tags = ?4, "
-                               "note = ?5 WHERE rowid = ?1");
-        bindSearch(search, id, fields);
+                               "note = ?5, owner = ?6 WHERE rowid = ?1");
+        bindSearch(search, userId, id, fields);
         search.step();
     }
 
@@ -342,12 +377,14 @@ public:
     }
 
 private:
-    static void bindSearch(Statement& search, std::int64_t id, const FavouriteFields& fields) {
+    static void bindSearch(Statement& search, std::string_view userId, std::int64_t id,
+                           const FavouriteFields& fields) {
         search.bind(1, id);
         search.bind(2, searchDocument(fields.title));
         search.bind(3, searchDocument(fields.url));
         search.bind(4, searchDocument(joinTags(fields.tags)));
         search.bind(5, searchDocument(fields.note));
+        search.bind(6, ownerWord(userId));
     }
 
     sqlite3* m_db;
@@ -373,6 +410,7 @@ public:
         try {
             m_db = openConnection(store.m_file, SQLITE_OPEN_READWRITE);
             exec(m_db, "PRAGMA query_only=ON;");
+            addMatchScore(m_db);
         } catch (...) {
             sqlite3_close(m_db);
             lock.lock();
@@ -470,6 +508,7 @@ FavouritesPage SqliteStore::list(std::string_view userId, const ListQuery& query
     FavouritesPage page;
     std::string lastSortTitle;
     double lastScore = 0;
+    std::int64_t total = 0;
     try {
         Statement rows(reader.db(), statements.rows.sql);
         rows.bind(statements.rows.parameters);
@@ -482,11 +521,18 @@ FavouritesPage SqliteStore::list(std::string_view userId, const ListQuery& query
             page.favourites.push_back(favouriteAt(rows));
             lastSortTitle = rows.text(7);
             lastScore = rows.real(8);
+            total = rows.integer(9);
         }
-        Statement count(reader.db(), statements.count.sql);
-        count.bind(statements.count.parameters);
-        count.step();
-        page.total = count.integer(0);
+        if (statements.count.sql.empty()) {
+            page.total = static_cast<std::int64_t>(page.favourites.size());
+            if (!page.favourites.empty())
+                page.total = total;
+        } else {
+            Statement count(reader.db(), statements.count.sql);
+            count.bind(statements.count.parameters);
+            count.step();
+            page.total = count.integer(0);
+        }
         exec(reader.db(), "COMMIT;");
     } catch (...) {
         sqlite3_exec(reader.db(), "ROLLBACK;", nullptr, nullptr, nullptr);
