@@ -507,6 +507,9 @@ int measure(const std::string& host, int port, int clients, double seconds) {
         auto cli = std::make_unique<httplib::Client>(host, port);
         cli->set_keep_alive(true);
         cli->set_read_timeout(30);
+        // A form's head and body go out in two writes: without this, every post would wait for
+        // the server's delayed acknowledgement (40 ms).
+        cli->set_tcp_nodelay(true);
         return cli;
     };
     // The 500th page's address, by following 499 "next" links from the first.

@@ -96,6 +96,21 @@ void appendMatches(Builder& sql, Dialect dialect, std::string_view userId,
     }
 }
 
+// The total for the query.
+void appendCount(Builder& sql, Dialect dialect, std::string_view userId,
+                 const std::vector<std::string>& words, const std::vector<std::string>& tags) {
+    if (words.empty() && tags.empty()) {
+        // The user's total is kept beside the favourites: counting 100,000 index entries per
+        // page would cost more than the page.
+        sql << "SELECT coalesce((SELECT favourites FROM owners WHERE userid = "
+            << sql.parameter(std::string(userId)) << "), 0)";
+    } else {
+        sql << "SELECT count(*) FROM (SELECT f.id";
+        appendMatches(sql, dialect, userId, words, tags, false);
+        sql << ") counted";
+    }
+}
+
 } // namespace
 
 std::string ownerWord(std::string_view userId) {
@@ -138,7 +153,10 @@ ListStatements listStatements(Dialect dialect, std::string_view userId, const Li
         const char* const order = out.order == Order::Newest   ? "f.id DESC"
                                   : out.order == Order::Oldest ? "f.id"
                                                                : "f.sort_title, f.id";
-        rows << "SELECT " << columns << ", -1 FROM favourites f JOIN (SELECT f.id, 0.0 AS score";
+        // The total comes along as a column of the same statement: one snapshot, one round trip.
+        rows << "SELECT " << columns << ", (";
+        appendCount(rows, dialect, userId, words, query.tags);
+        rows << ") FROM favourites f JOIN (SELECT f.id, 0.0 AS score";
         appendMatches(rows, dialect, userId, words, query.tags, false, out.order == Order::Title);
         if (query.after) {
             if (out.order == Order::Newest)
@@ -154,20 +172,6 @@ ListStatements listStatements(Dialect dialect, std::string_view userId, const Li
     }
     out.rows = rows.take();
 
-    Builder count(dialect);
-    if (out.order == Order::BestMatch) {
-        // Given by the rows statement.
-    } else if (words.empty() && query.tags.empty()) {
-        // The user's total is kept beside the favourites: counting 100,000 index entries per
-        // page would cost more than the page.
-        count << "SELECT coalesce((SELECT favourites FROM owners WHERE userid = "
-              << count.parameter(std::string(userId)) << "), 0)";
-    } else {
-        count << "SELECT count(*) FROM (SELECT f.id";
-        appendMatches(count, dialect, userId, words, query.tags, false);
-        count << ") counted";
-    }
-    out.count = count.take();
     return out;
 }
 

@@ -23,11 +23,9 @@ struct SqlText {
 
 struct ListStatements {
     // Columns: id, title, url, created_at, modified_at, note, tags, sort_title, score, and the
-    // total for the query (-1 when the count statement gives it); one row more than the page
-    // holds when there is a next page.
+    // total for the query; one row more than the page holds when there is a next page. No row
+    // at all: the query has none.
     SqlText rows;
-    // One row, one column: the total for the query; empty when the rows give it.
-    SqlText count;
     // The order actually used (best match needs a search).
     Order order = Order::Newest;
 };

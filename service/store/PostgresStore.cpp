@@ -620,31 +620,20 @@ void PostgresStore::change(const std::function<void(StoreWriter&)>& steps) {
 FavouritesPage PostgresStore::list(std::string_view userId, const ListQuery& query) {
     const auto statements = listStatements(Dialect::Postgres, userId, query);
     return withConnection(true, [&](PGconn* conn) {
-        // One snapshot for the rows and the count.
-        pellamark::service::query(conn, "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
+        // One statement, so the rows and the count come from the same snapshot.
+        const auto rows = execute(conn, statements.rows);
         FavouritesPage page;
-        try {
-            const auto rows = execute(conn, statements.rows);
-            for (int row = 0; row < rows->rows(); ++row) {
-                if (page.favourites.size() == query.limit) {
-                    const int last = row - 1;
-                    page.next =
-                        pageKeyOf(statements.order, rows->integer(last, 0), rows->text(last, 7),
-                                  std::strtod(rows->text(last, 8).c_str(), nullptr));
-                    break;
-                }
-                page.favourites.push_back(favouriteAt(*rows, row));
+        for (int row = 0; row < rows->rows(); ++row) {
+            if (page.favourites.size() == query.limit) {
+                const int last = row - 1;
+                page.next = pageKeyOf(statements.order, rows->integer(last, 0), rows->text(last, 7),
+                                      std::strtod(rows->text(last, 8).c_str(), nullptr));
+                break;
             }
-            if (!statements.count.sql.empty())
-                page.total = execute(conn, statements.count)->integer(0, 0);
-            else if (!page.favourites.empty())
-                page.total = rows->integer(0, 9);
-            pellamark::service::query(conn, "COMMIT");
-        } catch (...) {
-            if (PQstatus(conn) == CONNECTION_OK)
-                PQclear(PQexec(conn, "ROLLBACK"));
-            throw;
+            page.favourites.push_back(favouriteAt(*rows, row));
         }
+        if (!page.favourites.empty())
+            page.total = rows->integer(0, 9);
         return page;
     });
 }

@@ -29,7 +29,16 @@ public:
             SQLITE_OK)
             fail("prepare");
     }
-    ~Statement() { sqlite3_finalize(m_stmt); }
+    // One prepared before, kept by its owner: reset instead of finalised at the end.
+    Statement(sqlite3* db, sqlite3_stmt* prepared) : m_db(db), m_stmt(prepared), m_kept(true) {}
+    ~Statement() {
+        if (m_kept) {
+            sqlite3_reset(m_stmt);
+            sqlite3_clear_bindings(m_stmt);
+        } else {
+            sqlite3_finalize(m_stmt);
+        }
+    }
     Statement(const Statement&) = delete;
     Statement& operator=(const Statement&) = delete;
 
@@ -84,6 +93,7 @@ private:
 
     sqlite3* m_db;
     sqlite3_stmt* m_stmt = nullptr;
+    bool m_kept = false;
 };
 
 void exec(sqlite3* db, const char* sql) {
@@ -403,6 +413,7 @@ public:
         if (!store.m_idleReaders.empty()) {
             m_db = store.m_idleReaders.back();
             store.m_idleReaders.pop_back();
+            m_prepared = &store.m_prepared[m_db];
             return;
         }
         ++store.m_readers;
@@ -411,6 +422,9 @@ public:
             m_db = openConnection(store.m_file, SQLITE_OPEN_READWRITE);
             exec(m_db, "PRAGMA query_only=ON;");
             addMatchScore(m_db);
+            lock.lock();
+            m_prepared = &store.m_prepared[m_db];
+            lock.unlock();
         } catch (...) {
             sqlite3_close(m_db);
             lock.lock();
@@ -431,9 +445,29 @@ public:
 
     sqlite3* db() const { return m_db; }
 
+    Statement statement(const std::string& sql) {
+        auto found = m_prepared->find(sql);
+        if (found == m_prepared->end()) {
+            // The texts vary only with the shape of a query (how many tags, a search or none):
+            // a bound that no one reaches in use, against a client sending every shape there is.
+            if (m_prepared->size() >= 64) {
+                for (auto& [text, prepared] : *m_prepared)
+                    sqlite3_finalize(prepared);
+                m_prepared->clear();
+            }
+            sqlite3_stmt* prepared = nullptr;
+            if (sqlite3_prepare_v3(m_db, sql.c_str(), static_cast<int>(sql.size()),
+                                   SQLITE_PREPARE_PERSISTENT, &prepared, nullptr) != SQLITE_OK)
+                throw StoreError(std::string("database prepare: ") + sqlite3_errmsg(m_db));
+            found = m_prepared->emplace(sql, prepared).first;
+        }
+        return Statement(m_db, found->second);
+    }
+
 private:
     SqliteStore& m_store;
     sqlite3* m_db = nullptr;
+    std::map<std::string, sqlite3_stmt*>* m_prepared = nullptr;
 };
 
 SqliteStore::SqliteStore(const std::filesystem::path& dataDir) : m_file(dataDir / FileName) {
@@ -452,6 +486,9 @@ SqliteStore::SqliteStore(const std::filesystem::path& dataDir) : m_file(dataDir 
 }
 
 SqliteStore::~SqliteStore() {
+    for (auto& [reader, statements] : m_prepared)
+        for (auto& [text, prepared] : statements)
+            sqlite3_finalize(prepared);
     for (sqlite3* reader : m_idleReaders)
         sqlite3_close(reader);
     sqlite3_close(m_writer);
@@ -503,48 +540,30 @@ void SqliteStore::change(const std::function<void(StoreWriter&)>& steps) {
 FavouritesPage SqliteStore::list(std::string_view userId, const ListQuery& query) {
     const auto statements = listStatements(Dialect::Sqlite, userId, query);
     Reader reader(*this);
-    // One read transaction: the count and the rows come from the same commit.
-    exec(reader.db(), "BEGIN;");
+    // One statement, so the rows and the count come from the same commit.
     FavouritesPage page;
     std::string lastSortTitle;
     double lastScore = 0;
-    std::int64_t total = 0;
-    try {
-        Statement rows(reader.db(), statements.rows.sql);
-        rows.bind(statements.rows.parameters);
-        while (rows.step()) {
-            if (page.favourites.size() == query.limit) {
-                const auto& last = page.favourites.back();
-                page.next = pageKeyOf(statements.order, last.id, lastSortTitle, lastScore);
-                break;
-            }
-            page.favourites.push_back(favouriteAt(rows));
-            lastSortTitle = rows.text(7);
-            lastScore = rows.real(8);
-            total = rows.integer(9);
+    Statement rows = reader.statement(statements.rows.sql);
+    rows.bind(statements.rows.parameters);
+    while (rows.step()) {
+        if (page.favourites.size() == query.limit) {
+            const auto& last = page.favourites.back();
+            page.next = pageKeyOf(statements.order, last.id, lastSortTitle, lastScore);
+            break;
         }
-        if (statements.count.sql.empty()) {
-            page.total = static_cast<std::int64_t>(page.favourites.size());
-            if (!page.favourites.empty())
-                page.total = total;
-        } else {
-            Statement count(reader.db(), statements.count.sql);
-            count.bind(statements.count.parameters);
-            count.step();
-            page.total = count.integer(0);
-        }
-        exec(reader.db(), "COMMIT;");
-    } catch (...) {
-        sqlite3_exec(reader.db(), "ROLLBACK;", nullptr, nullptr, nullptr);
-        throw;
+        page.favourites.push_back(favouriteAt(rows));
+        lastSortTitle = rows.text(7);
+        lastScore = rows.real(8);
+        page.total = rows.integer(9);
     }
     return page;
 }
 
 std::optional<Favourite> SqliteStore::find(std::string_view userId, std::int64_t id) {
     Reader reader(*this);
-    Statement row(reader.db(), std::string("SELECT ") + FavouriteColumns +
-                                   " FROM favourites f WHERE f.id = ? AND f.userid = ?");
+    Statement row = reader.statement(std::string("SELECT ") + FavouriteColumns +
+                                     " FROM favourites f WHERE f.id = ? AND f.userid = ?");
     row.bind(1, id);
     row.bind(2, userId);
     if (!row.step())
@@ -554,8 +573,8 @@ std::optional<Favourite> SqliteStore::find(std::string_view userId, std::int64_t
 
 std::vector<TagCount> SqliteStore::tags(std::string_view userId) {
     Reader reader(*this);
-    Statement rows(reader.db(),
-                   "SELECT name, uses FROM tags WHERE userid = ? AND uses > 0 ORDER BY tag_key");
+    Statement rows = reader.statement(
+        "SELECT name, uses FROM tags WHERE userid = ? AND uses > 0 ORDER BY tag_key");
     rows.bind(1, userId);
     std::vector<TagCount> tags;
     while (rows.step())
@@ -565,8 +584,8 @@ std::vector<TagCount> SqliteStore::tags(std::string_view userId) {
 
 std::int64_t SqliteStore::count(std::string_view userId) {
     Reader reader(*this);
-    Statement query(reader.db(), "SELECT coalesce((SELECT favourites FROM owners WHERE userid = "
-                                 "?), 0)");
+    Statement query =
+        reader.statement("SELECT coalesce((SELECT favourites FROM owners WHERE userid = ?), 0)");
     query.bind(1, userId);
     query.step();
     return query.integer(0);

@@ -4,10 +4,13 @@
 
 #include <condition_variable>
 #include <filesystem>
+#include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace pellamark::service {
 
@@ -45,6 +48,9 @@ private:
     sqlite3* m_writer = nullptr;
     std::mutex m_writeMutex;
     std::vector<sqlite3*> m_idleReaders;
+    // Each reading connection's prepared statements by their text, used only by the thread that
+    // holds the connection: a page view prepares nothing twice.
+    std::map<sqlite3*, std::map<std::string, sqlite3_stmt*>> m_prepared;
     std::size_t m_readers = 0;
     std::mutex m_readMutex;
     std::condition_variable m_readerReleased;

@@ -258,6 +258,20 @@ TEST_P(ServiceHttp, NormalClientIsAnsweredWhileSlowClientsHoldConnections) {
 // One table for every request the service refuses, and the nearest ones it must accept. Each
 // row is sent as a POST of its form (a sound add unless given) to the user's page, or as the
 // method it names. "{self}" stands for the address the service listens on.
+std::string manyTags(int count) {
+    std::string tags;
+    for (int i = 0; i < count; ++i)
+        tags += "t" + std::to_string(i) + "+";
+    return tags;
+}
+
+std::string manyIds(int count) {
+    std::string ids;
+    for (int i = 1; i <= count; ++i)
+        ids += "&id=" + std::to_string(i);
+    return ids;
+}
+
 struct Request {
     const char* name;
     int status;
@@ -342,6 +356,56 @@ INSTANTIATE_TEST_SUITE_P(
                     pagePath(kUser),
                     "application/json"},
             Request{"bodyOverTheLimit", 413, {}, std::string(64 * 1024 + 1, 'a')},
+            // The new fields and actions. Rules of tags and notes themselves are tabled in the
+            // input tests; these show that a refusal changes nothing and says why.
+            Request{"addWithTagsAndNote",
+                    303,
+                    {},
+                    addForm("x", "https://added.example.org/") +
+                        "&tags=Work%2Fclients,+home&note=line%0D%0Atwo"},
+            Request{"tooManyTags",
+                    400,
+                    {},
+                    addForm("x", "https://added.example.org/") + "&tags=" + manyTags(21)},
+            Request{"tagWithBadCharacter",
+                    400,
+                    {},
+                    addForm("x", "https://added.example.org/") + "&tags=a%3Cb"},
+            Request{"tagWithEmptyLevel",
+                    400,
+                    {},
+                    addForm("x", "https://added.example.org/") + "&tags=work%2F%2Fx"},
+            Request{"noteTooLong",
+                    400,
+                    {},
+                    addForm("x", "https://added.example.org/") + "&note=" + std::string(4001, 'n')},
+            Request{"dataAddress", 400, {}, addForm("x", "data:text/html,hi")},
+            Request{"editSomeoneElsesId",
+                    404,
+                    {},
+                    "action=edit&id=999999&title=x&url=https%3A%2F%2Fx.example%2F"},
+            Request{"editWithoutId", 400, {}, "action=edit&title=x&url=https%3A%2F%2Fx.example%2F"},
+            Request{
+                "editToJavascript", 400, {}, "action=edit&id=1&title=x&url=javascript%3Aalert(1)"},
+            // Several at once: one that is not the user's and none goes, the user's own neither.
+            Request{"removeSeveralOneNotOwn", 404, {}, "action=remove&id=1&id=2&id=999999"},
+            Request{"tagSomeoneElsesIds", 404, {}, "action=tag&id=999998&id=999999&tags=x"},
+            Request{"tagWithoutTags", 400, {}, "action=tag&id=1"},
+            Request{"tagWithoutIds", 400, {}, "action=tag&tags=x"},
+            Request{"tooManyIds", 400, {}, "action=remove" + manyIds(501)},
+            Request{"renameToBadTag", 400, {}, "action=rename-tag&tag=a&to=%3Cb%3E"},
+            Request{"renameWithoutTarget", 400, {}, "action=rename-tag&tag=a"},
+            Request{"badOrder", 400, {}, {}, "GET", pagePath(kUser) + "&sort=random"},
+            Request{"badPageKey", 400, {}, {}, "GET", pagePath(kUser) + "&after=x"},
+            Request{"badTagFilter", 400, {}, {}, "GET", pagePath(kUser) + "&tag=a%3Cb"},
+            Request{"editFromAnotherSite",
+                    403,
+                    {{"Origin", "http://attacker.example"}},
+                    "action=edit&id=1&title=x&url=https%3A%2F%2Fx.example%2F"},
+            Request{"renameFromAnotherSite",
+                    403,
+                    {{"Referer", "http://attacker.example/"}},
+                    "action=rename-tag&tag=a&to=b"},
             // Where the form comes from: only the service's own pages may change a list.
             Request{"otherSitesOrigin", 403, {{"Origin", "http://attacker.example"}}},
             Request{"opaqueOrigin", 403, {{"Origin", "null"}}},
