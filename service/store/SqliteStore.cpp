@@ -19,8 +19,10 @@ namespace pellamark::service {
 namespace {
 
 // Reading connections: page views run side by side up to this many, which is more than the
-// cores a small service has.
-constexpr std::size_t MaxReaders = 4;
+// cores a small service has; each keeps this much of the database in memory (KiB), enough for
+// the upper levels of every index of a million favourites.
+constexpr std::size_t MaxReaders = 3;
+constexpr const char* ReaderCache = "PRAGMA cache_size=-6000;";
 
 class Statement {
 public:
@@ -421,6 +423,7 @@ public:
         try {
             m_db = openConnection(store.m_file, SQLITE_OPEN_READWRITE);
             exec(m_db, "PRAGMA query_only=ON;");
+            exec(m_db, ReaderCache);
             addMatchScore(m_db);
             lock.lock();
             m_prepared = &store.m_prepared[m_db];

@@ -177,6 +177,30 @@ TEST_P(ServiceHttp, HostileTextIsEscapedEverywhere) {
     EXPECT_NE(body.find("&lt;script&gt;alert(4)"), std::string::npos);
 }
 
+// The page's style and script are files of the service's own, so the page's policy allows no
+// text inside the page to run or restyle it.
+TEST_P(ServiceHttp, StyleAndScriptAreTheServicesOwnFilesUnderAStrictPolicy) {
+    auto res = cli->Get(pagePath(kUser).c_str());
+    ASSERT_TRUE(res);
+    const auto policy = res->get_header_value("Content-Security-Policy");
+    EXPECT_NE(policy.find("script-src 'self'"), std::string::npos) << policy;
+    EXPECT_EQ(policy.find("unsafe"), std::string::npos) << policy;
+    static const std::regex assets(R"re((?:href|src)="(/app/page-[0-9a-f]+\.(css|js))")re");
+    int found = 0;
+    for (std::sregex_iterator it(res->body.begin(), res->body.end(), assets), end; it != end;
+         ++it, ++found) {
+        auto asset = cli->Get((*it)[1].str().c_str());
+        ASSERT_TRUE(asset);
+        EXPECT_EQ(asset->status, 200);
+        EXPECT_EQ(asset->get_header_value("Content-Type")
+                      .find((*it)[2] == "css" ? "text/css" : "text/javascript"),
+                  0u);
+        EXPECT_GT(asset->body.size(), 1000u);
+    }
+    EXPECT_EQ(found, 2);
+    EXPECT_EQ(cli->Get("/app/page-0000000000000000.js")->status, 404);
+}
+
 TEST_P(ServiceHttp, LimitsAreInclusive) {
     // 200 two-byte characters: the title limit counts characters, not bytes.
     std::string title;
