@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <set>
 
 namespace pellamark::service {
 
@@ -128,19 +129,30 @@ std::string tagList(const FavouritesPageContent& content) {
     if (content.tags.empty())
         out += "<p class=\"filters\">Tags you give favourites show here.</p>";
     out += "<ul>";
-    for (const auto& tag : content.tags) {
-        const auto depth = std::min<long>(4, std::count(tag.name.begin(), tag.name.end(), '/'));
+    // The levels above a tag are shown too (linked, without a count of their own) when no
+    // favourite has them as a tag: "work/clients/acme" alone still shows work and clients.
+    std::set<std::string> shown;
+    auto entry = [&](const std::string& name, std::optional<std::int64_t> count) {
+        const auto depth = std::min<long>(4, std::count(name.begin(), name.end(), '/'));
         bool on = false;
         for (const auto& filter : content.view.tags)
-            on = on || tagKey(filter) == tagKey(tag.name);
-        const auto slash = tag.name.rfind('/');
-        const PageView target =
-            on ? withoutTag(content.view, tag.name) : withTag(content.view, tag.name);
+            on = on || tagKey(filter) == tagKey(name);
+        const auto slash = name.rfind('/');
+        const PageView target = on ? withoutTag(content.view, name) : withTag(content.view, name);
         out += "<li class=\"d" + std::to_string(depth) + "\"><a" + (on ? " class=\"on\"" : "") +
                " href=" + attribute(viewAddress(content.clientQuery, target)) +
-               " title=" + attribute(tag.name) + ">" +
-               htmlEscape(slash == std::string::npos ? tag.name : tag.name.substr(slash + 1)) +
-               "</a><span class=\"n\">" + std::to_string(tag.count) + "</span></li>";
+               " title=" + attribute(name) + ">" +
+               htmlEscape(slash == std::string::npos ? name : name.substr(slash + 1)) +
+               "</a><span class=\"n\">" + (count ? std::to_string(*count) : std::string()) +
+               "</span></li>";
+        shown.insert(tagKey(name));
+    };
+    for (const auto& tag : content.tags) {
+        for (auto slash = tag.name.find('/'); slash != std::string::npos;
+             slash = tag.name.find('/', slash + 1))
+            if (!shown.count(tagKey(tag.name.substr(0, slash))))
+                entry(tag.name.substr(0, slash), std::nullopt);
+        entry(tag.name, tag.count);
     }
     out += "</ul>";
     const std::string action = attribute(viewAddress(content.clientQuery, PageView{}));
