@@ -29,29 +29,33 @@ std::string htmlEscape(std::string_view text) {
     // Whole runs between the five characters at a time: a page is mostly this.
     std::string out;
     out.reserve(text.size() + text.size() / 8);
-    for (std::size_t at = 0; at < text.size();) {
-        const auto special = text.find_first_of("&<>\"'", at);
-        out.append(text.substr(at, special - at));
-        if (special == std::string_view::npos)
-            break;
-        switch (text[special]) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* entity = nullptr;
+        switch (text[i]) {
         case '&':
-            out += "&amp;";
+            entity = "&amp;";
             break;
         case '<':
-            out += "&lt;";
+            entity = "&lt;";
             break;
         case '>':
-            out += "&gt;";
+            entity = "&gt;";
             break;
         case '"':
-            out += "&quot;";
+            entity = "&quot;";
+            break;
+        case '\'':
+            entity = "&#39;";
             break;
         default:
-            out += "&#39;";
+            continue;
         }
-        at = special + 1;
+        out.append(text.data() + run, i - run);
+        out += entity;
+        run = i + 1;
     }
+    out.append(text.data() + run, text.size() - run);
     return out;
 }
 
@@ -77,16 +81,20 @@ std::string percentDecode(std::string_view text, bool plusIsSpace) {
 std::string percentEncode(std::string_view text) {
     std::string out;
     out.reserve(text.size() + text.size() / 4);
-    for (char c : text) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
         const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
                                 (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' ||
                                 c == '~';
         if (unreserved)
-            out += c;
-        else
-            appendHexByte(out, '%', byte);
+            continue;
+        out.append(text.data() + run, i - run);
+        appendHexByte(out, '%', byte);
+        run = i + 1;
     }
+    out.append(text.data() + run, text.size() - run);
     return out;
 }
 

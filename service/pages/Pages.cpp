@@ -57,26 +57,28 @@ PageView firstPageOf(PageView view) {
     return view;
 }
 
-PageView withTag(PageView view, const std::string& tag) {
-    view = firstPageOf(std::move(view));
-    for (const auto& present : view.tags)
-        if (tagKey(present) == tagKey(tag))
-            return view;
-    view.tags.push_back(tag);
-    return view;
-}
-
 PageView withoutTag(PageView view, const std::string& tag) {
     view = firstPageOf(std::move(view));
     std::erase_if(view.tags, [&](const std::string& t) { return tagKey(t) == tagKey(tag); });
     return view;
 }
 
-std::string tagChips(const FavouritesPageContent& content, const std::vector<std::string>& tags) {
+// The link that adds a tag to the filter: the current view's first page (made and escaped once
+// per page, as hundreds of tags link from it) with the tag after it, unless it is there already.
+// A percent-encoded value needs no HTML escaping.
+std::string tagLink(const FavouritesPageContent& content, const std::string& firstPage,
+                    const std::string& tag) {
+    for (const auto& present : content.view.tags)
+        if (tagKey(present) == tagKey(tag))
+            return "\"" + firstPage + "\"";
+    return "\"" + firstPage + "&amp;tag=" + percentEncode(tag) + "\"";
+}
+
+std::string tagChips(const FavouritesPageContent& content, const std::string& firstPage,
+                     const std::vector<std::string>& tags) {
     std::string out;
     for (const auto& tag : tags)
-        out += "<a class=\"chip\" href=" +
-               attribute(viewAddress(content.clientQuery, withTag(content.view, tag))) + ">" +
+        out += "<a class=\"chip\" href=" + tagLink(content, firstPage, tag) + ">" +
                htmlEscape(tag) + "</a>";
     return out;
 }
@@ -101,7 +103,8 @@ std::string editForm(const FavouritesPageContent& content, const Favourite& favo
            action + ">Cancel</a></div></form></li>\n";
 }
 
-std::string item(const FavouritesPageContent& content, const Favourite& favourite) {
+std::string item(const FavouritesPageContent& content, const std::string& firstPage,
+                 const Favourite& favourite) {
     const std::string url = htmlEscape(favourite.url);
     const std::string id = std::to_string(favourite.id);
     PageView edit = content.view;
@@ -113,7 +116,7 @@ std::string item(const FavouritesPageContent& content, const Favourite& favourit
         htmlEscape(favourite.title) + "</a><span class=\"url\">" + url + " &middot; " +
         dateOf(favourite.createdAt) + "</span>";
     if (!favourite.tags.empty())
-        out += "<span class=\"tags\">" + tagChips(content, favourite.tags) + "</span>";
+        out += "<span class=\"tags\">" + tagChips(content, firstPage, favourite.tags) + "</span>";
     if (!favourite.note.empty())
         out += "<span class=\"note\" title=" + attribute(favourite.note) + ">" +
                htmlEscape(favourite.note) + "</span>";
@@ -124,7 +127,7 @@ std::string item(const FavouritesPageContent& content, const Favourite& favourit
     return out;
 }
 
-std::string tagList(const FavouritesPageContent& content) {
+std::string tagList(const FavouritesPageContent& content, const std::string& firstPage) {
     std::string out = "<aside class=\"tags\"><h2>Tags</h2>";
     if (content.tags.empty())
         out += "<p class=\"filters\">Tags you give favourites show here.</p>";
@@ -138,10 +141,11 @@ std::string tagList(const FavouritesPageContent& content) {
         for (const auto& filter : content.view.tags)
             on = on || tagKey(filter) == tagKey(name);
         const auto slash = name.rfind('/');
-        const PageView target = on ? withoutTag(content.view, name) : withTag(content.view, name);
+        const std::string link =
+            on ? attribute(viewAddress(content.clientQuery, withoutTag(content.view, name)))
+               : tagLink(content, firstPage, name);
         out += "<li class=\"d" + std::to_string(depth) + "\"><a" + (on ? " class=\"on\"" : "") +
-               " href=" + attribute(viewAddress(content.clientQuery, target)) +
-               " title=" + attribute(name) + ">" +
+               " href=" + link + " title=" + attribute(name) + ">" +
                htmlEscape(slash == std::string::npos ? name : name.substr(slash + 1)) +
                "</a><span class=\"n\">" + (count ? std::to_string(*count) : std::string()) +
                "</span></li>";
@@ -233,7 +237,10 @@ std::string probePage() {
 std::string favouritesPage(const FavouritesPageContent& content) {
     const std::string action = attribute(content.pageAddress);
     const PageView& view = content.view;
-    std::string out = head("Your favourites");
+    const std::string firstPage = htmlEscape(viewAddress(content.clientQuery, firstPageOf(view)));
+    std::string out;
+    out.reserve(32 * 1024 + content.page.favourites.size() * 700 + content.tags.size() * 200);
+    out += head("Your favourites");
     out += "<body><header><h1>Your favourites</h1><span class=\"who\">";
     out += htmlEscape(content.email.empty() ? content.userId : content.email);
     out += "</span></header>\n<div class=\"layout\"><main>\n";
@@ -307,7 +314,8 @@ std::string favouritesPage(const FavouritesPageContent& content) {
         if (content.editing && std::none_of(favourites.begin(), favourites.end(), editingHere))
             out += editForm(content, *content.editing);
         for (const auto& favourite : favourites)
-            out += editingHere(favourite) ? editForm(content, favourite) : item(content, favourite);
+            out += editingHere(favourite) ? editForm(content, favourite)
+                                          : item(content, firstPage, favourite);
         out += "</ul>\n";
     }
     if (!view.after.empty() || content.page.next) {
@@ -326,7 +334,7 @@ std::string favouritesPage(const FavouritesPageContent& content) {
         }
         out += "</nav>\n";
     }
-    out += "</div></main>\n" + tagList(content) + "</div>";
+    out += "</div></main>\n" + tagList(content, firstPage) + "</div>";
     out += "<script src=\"" + scriptPath() + "\"></script></body></html>\n";
     return out;
 }

@@ -91,7 +91,9 @@ const Migration Migrations[] = {
      "INSERT INTO owners SELECT userid, count(*) FROM favourites GROUP BY userid;",
      indexExistingRows,
      "CREATE INDEX favourites_by_title ON favourites (userid, sort_title, id);"
-     "CREATE INDEX favourites_search ON favourites USING gin (search);"},
+     "CREATE INDEX favourites_search ON favourites USING gin (search);"
+     // The tag list of a page from the index alone.
+     "CREATE INDEX tags_listed ON tags (userid, tag_key) INCLUDE (uses, name);"},
 };
 static_assert(std::size(Migrations) == FavouritesStore::SchemaVersion);
 

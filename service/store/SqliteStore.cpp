@@ -181,7 +181,10 @@ const Migration Migrations[] = {
      "CREATE VIRTUAL TABLE favourites_search USING fts5("
      "  title, address, tags, note, owner,"
      "  tokenize = 'unicode61 remove_diacritics 2', prefix = '2 3');",
-     indexExistingRows, "CREATE INDEX favourites_by_title ON favourites(userid, sort_title, id);"},
+     indexExistingRows,
+     "CREATE INDEX favourites_by_title ON favourites(userid, sort_title, id);"
+     // The tag list of a page from the index alone.
+     "CREATE INDEX tags_listed ON tags(userid, tag_key, uses, name);"},
 };
 static_assert(std::size(Migrations) == FavouritesStore::SchemaVersion);
 
