@@ -22,7 +22,7 @@ namespace {
 // cores a small service has; each keeps this much of the database in memory (KiB), enough for
 // the upper levels of every index of a million favourites.
 constexpr std::size_t MaxReaders = 3;
-constexpr const char* ReaderCache = "PRAGMA cache_size=-6000;";
+constexpr const char* ReaderCache = "PRAGMA cache_size=-4000;";
 
 class Statement {
 public:
