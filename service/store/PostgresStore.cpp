@@ -264,16 +264,24 @@ std::unique_ptr<Result> execute(PGconn* conn, const SqlText& statement) {
     std::vector<const char*> values;
     for (const auto& text : texts)
         values.push_back(text.c_str());
-    // Prepared on the connection under a name made from the text, the first time a connection
-    // sees that shape of query (the server says it does not know the name): a page view is not
-    // planned anew every time.
+    const int count = static_cast<int>(values.size());
+    // A search is planned for its own words every time: how many favourites have them decides
+    // between the full-text index and the user's list, and a plan made for any words (which a
+    // prepared statement comes to after a few runs) may read the whole list.
+    if (statement.sql.find("to_tsquery") != std::string::npos)
+        return checked(conn,
+                       PQexecParams(conn, statement.sql.c_str(), count, nullptr, values.data(),
+                                    nullptr, nullptr, 0),
+                       "list");
+    // Other pages are prepared on the connection under a name made from their text, the first
+    // time a connection sees that shape of query (the server says it does not know the name),
+    // and not planned anew every time.
     std::uint64_t hash = 1469598103934665603ull;
     for (unsigned char c : statement.sql)
         hash = (hash ^ c) * 1099511628211ull;
     char name[48];
     std::snprintf(name, sizeof name, "list_%016llx_%zu", static_cast<unsigned long long>(hash),
                   statement.sql.size());
-    const int count = static_cast<int>(values.size());
     PGresult* raw = PQexecPrepared(conn, name, count, values.data(), nullptr, nullptr, 0);
     const char* state = PQresultErrorField(raw, PG_DIAG_SQLSTATE);
     if (state && std::string_view(state) == "26000") {
