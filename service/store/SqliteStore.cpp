@@ -259,11 +259,13 @@ Favourite favouriteAt(const Statement& row) {
 
 class Writer final : public StoreWriter {
 public:
-    explicit Writer(sqlite3* db) : m_db(db), m_now(nowSeconds()) {}
+    Writer(sqlite3* db, std::map<std::string, sqlite3_stmt*>& prepared)
+        : m_db(db), m_prepared(prepared), m_now(nowSeconds()) {}
 
     std::int64_t insert(std::string_view userId, const FavouriteFields& fields) override {
-        Statement row(m_db, "INSERT INTO favourites(userid, title, url, created_at, modified_at, "
-                            "note, tags, sort_title) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
+        Statement row =
+            statement("INSERT INTO favourites(userid, title, url, created_at, modified_at, "
+                      "note, tags, sort_title) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
         row.bind(1, userId);
         row.bind(2, fields.title);
         row.bind(3, fields.url);
@@ -274,16 +276,17 @@ public:
         row.bind(8, titleSortKey(fields.title));
         row.step();
         const auto id = sqlite3_last_insert_rowid(m_db);
-        Statement search(m_db, "INSERT INTO favourites_search(rowid, title, address, tags, note, "
-                               "owner) VALUES(?, ?, ?, ?, ?, ?)");
+        Statement search =
+            statement("INSERT INTO favourites_search(rowid, title, address, tags, note, "
+                      "owner) VALUES(?, ?, ?, ?, ?, ?)");
         bindSearch(search, userId, id, fields);
         search.step();
         return id;
     }
 
     void update(std::string_view userId, std::int64_t id, const FavouriteFields& fields) override {
-        Statement row(m_db, "UPDATE favourites SET title = ?, url = ?, note = ?, tags = ?, "
-                            "sort_title = ?, modified_at = ? WHERE id = ?");
+        Statement row = statement("UPDATE favourites SET title = ?, url = ?, note = ?, tags = ?, "
+                                  "sort_title = ?, modified_at = ? WHERE id = ?");
         row.bind(1, fields.title);
         row.bind(2, fields.url);
         row.bind(3, fields.note);
@@ -292,17 +295,18 @@ public:
         row.bind(6, m_now);
         row.bind(7, id);
         row.step();
-        Statement search(m_db, "UPDATE favourites_search SET title = ?2, address = ?3, tags = ?4, "
-                               "note = ?5, owner = ?6 WHERE rowid = ?1");
+        Statement search =
+            statement("UPDATE favourites_search SET title = ?2, address = ?3, tags = ?4, "
+                      "note = ?5, owner = ?6 WHERE rowid = ?1");
         bindSearch(search, userId, id, fields);
         search.step();
     }
 
     void erase(std::int64_t id) override {
-        Statement row(m_db, "DELETE FROM favourites WHERE id = ?");
+        Statement row = statement("DELETE FROM favourites WHERE id = ?");
         row.bind(1, id);
         row.step();
-        Statement search(m_db, "DELETE FROM favourites_search WHERE rowid = ?");
+        Statement search = statement("DELETE FROM favourites_search WHERE rowid = ?");
         search.bind(1, id);
         search.step();
     }
@@ -310,8 +314,8 @@ public:
     std::vector<Favourite> load(std::string_view userId,
                                 const std::vector<std::int64_t>& ids) override {
         // The writer holds the database's write lock: nobody else can change these meanwhile.
-        Statement row(m_db, std::string("SELECT ") + FavouriteColumns +
-                                " FROM favourites f WHERE f.id = ? AND f.userid = ?");
+        Statement row = statement(std::string("SELECT ") + FavouriteColumns +
+                                  " FROM favourites f WHERE f.id = ? AND f.userid = ?");
         std::vector<Favourite> found;
         for (const auto id : ids) {
             row.bind(1, id);
@@ -324,9 +328,10 @@ public:
     }
 
     std::vector<std::int64_t> tagged(std::string_view userId, std::string_view key) override {
-        Statement rows(m_db, "SELECT DISTINCT ft.favourite_id FROM favourite_tags ft JOIN tags t "
-                             "ON t.id = ft.tag_id WHERE t.userid = ? AND (t.tag_key = ? OR "
-                             "(t.tag_key >= ? AND t.tag_key < ?))");
+        Statement rows =
+            statement("SELECT DISTINCT ft.favourite_id FROM favourite_tags ft JOIN tags t "
+                      "ON t.id = ft.tag_id WHERE t.userid = ? AND (t.tag_key = ? OR "
+                      "(t.tag_key >= ? AND t.tag_key < ?))");
         rows.bind(1, userId);
         rows.bind(2, key);
         rows.bind(3, subtreeStart(key));
@@ -338,24 +343,26 @@ public:
     }
 
     void link(std::string_view userId, std::int64_t id, std::string_view name) override {
-        Statement tag(m_db, "INSERT INTO tags(userid, name, tag_key, uses) VALUES(?, ?, ?, 1) "
-                            "ON CONFLICT(userid, tag_key) DO UPDATE SET uses = uses + 1 "
-                            "RETURNING id");
+        Statement tag =
+            statement("INSERT INTO tags(userid, name, tag_key, uses) VALUES(?, ?, ?, 1) "
+                      "ON CONFLICT(userid, tag_key) DO UPDATE SET uses = uses + 1 "
+                      "RETURNING id");
         tag.bind(1, userId);
         tag.bind(2, name);
         tag.bind(3, tagKey(name));
         tag.step();
         const auto tagId = tag.integer(0);
         tag.reset();
-        Statement link(m_db, "INSERT INTO favourite_tags(tag_id, favourite_id) VALUES(?, ?)");
+        Statement link = statement("INSERT INTO favourite_tags(tag_id, favourite_id) VALUES(?, ?)");
         link.bind(1, tagId);
         link.bind(2, id);
         link.step();
     }
 
     void unlink(std::string_view userId, std::int64_t id, std::string_view name) override {
-        Statement tag(m_db, "UPDATE tags SET uses = uses - 1 WHERE userid = ? AND tag_key = ? "
-                            "RETURNING id, uses");
+        Statement tag =
+            statement("UPDATE tags SET uses = uses - 1 WHERE userid = ? AND tag_key = ? "
+                      "RETURNING id, uses");
         tag.bind(1, userId);
         tag.bind(2, tagKey(name));
         if (!tag.step())
@@ -363,19 +370,20 @@ public:
         const auto tagId = tag.integer(0);
         const auto uses = tag.integer(1);
         tag.reset();
-        Statement link(m_db, "DELETE FROM favourite_tags WHERE tag_id = ? AND favourite_id = ?");
+        Statement link =
+            statement("DELETE FROM favourite_tags WHERE tag_id = ? AND favourite_id = ?");
         link.bind(1, tagId);
         link.bind(2, id);
         link.step();
         if (uses <= 0) {
-            Statement gone(m_db, "DELETE FROM tags WHERE id = ?");
+            Statement gone = statement("DELETE FROM tags WHERE id = ?");
             gone.bind(1, tagId);
             gone.step();
         }
     }
 
     void respell(std::string_view userId, std::string_view name) override {
-        Statement tag(m_db, "UPDATE tags SET name = ? WHERE userid = ? AND tag_key = ?");
+        Statement tag = statement("UPDATE tags SET name = ? WHERE userid = ? AND tag_key = ?");
         tag.bind(1, name);
         tag.bind(2, userId);
         tag.bind(3, tagKey(name));
@@ -383,15 +391,28 @@ public:
     }
 
     void countFavourites(std::string_view userId, std::int64_t delta) override {
-        Statement owner(m_db, "INSERT INTO owners(userid, favourites) VALUES(?, ?) ON "
-                              "CONFLICT(userid) DO UPDATE SET favourites = favourites + "
-                              "excluded.favourites");
+        Statement owner = statement("INSERT INTO owners(userid, favourites) VALUES(?, ?) ON "
+                                    "CONFLICT(userid) DO UPDATE SET favourites = favourites + "
+                                    "excluded.favourites");
         owner.bind(1, userId);
         owner.bind(2, delta);
         owner.step();
     }
 
 private:
+    // Prepared once for the writing connection: every change uses the same few statements.
+    Statement statement(const std::string& sql) {
+        auto found = m_prepared.find(sql);
+        if (found == m_prepared.end()) {
+            sqlite3_stmt* prepared = nullptr;
+            if (sqlite3_prepare_v3(m_db, sql.c_str(), static_cast<int>(sql.size()),
+                                   SQLITE_PREPARE_PERSISTENT, &prepared, nullptr) != SQLITE_OK)
+                throw StoreError(std::string("database prepare: ") + sqlite3_errmsg(m_db));
+            found = m_prepared.emplace(sql, prepared).first;
+        }
+        return Statement(m_db, found->second);
+    }
+
     static void bindSearch(Statement& search, std::string_view userId, std::int64_t id,
                            const FavouriteFields& fields) {
         search.bind(1, id);
@@ -403,6 +424,7 @@ private:
     }
 
     sqlite3* m_db;
+    std::map<std::string, sqlite3_stmt*>& m_prepared;
     std::int64_t m_now;
 };
 
@@ -497,6 +519,8 @@ SqliteStore::~SqliteStore() {
             sqlite3_finalize(prepared);
     for (sqlite3* reader : m_idleReaders)
         sqlite3_close(reader);
+    for (auto& [text, prepared] : m_writerPrepared)
+        sqlite3_finalize(prepared);
     sqlite3_close(m_writer);
 }
 
@@ -534,7 +558,7 @@ void SqliteStore::change(const std::function<void(StoreWriter&)>& steps) {
     std::lock_guard lock(m_writeMutex);
     exec(m_writer, "BEGIN IMMEDIATE;");
     try {
-        Writer writer(m_writer);
+        Writer writer(m_writer, m_writerPrepared);
         steps(writer);
         exec(m_writer, "COMMIT;");
     } catch (...) {

@@ -47,6 +47,7 @@ private:
     std::filesystem::path m_file;
     sqlite3* m_writer = nullptr;
     std::mutex m_writeMutex;
+    std::map<std::string, sqlite3_stmt*> m_writerPrepared; // used under m_writeMutex
     std::vector<sqlite3*> m_idleReaders;
     // Each reading connection's prepared statements by their text, used only by the thread that
     // holds the connection: a page view prepares nothing twice.
