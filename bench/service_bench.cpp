@@ -102,7 +102,12 @@ int usage(const char* program) {
 
 } // namespace
 
+// The large-collection modes (service_large.cpp).
+int runLarge(int argc, char** argv);
+
 int main(int argc, char** argv) {
+    if (argc > 1 && (std::string(argv[1]) == "--large" || std::string(argv[1]) == "--generate"))
+        return runLarge(argc, argv);
     int clients = 8;
     double seconds = 5;
     std::optional<StoreLocation> store;

@@ -9,6 +9,12 @@
 #       as SQLite does), then their figures in one table
 #   scripts/bench-service.sh --slow-clients [--seconds T] [--sources N] [--scenario IDLE:SLOW]...
 #       a normal client's latency while idle and slow-dripping connections are held open
+#   scripts/bench-service.sh --large [--clients N] [--seconds T]
+#       a million favourites of 10,000 users, one of them with 100,000, generated into SQLite and
+#       into PostgreSQL; for each store a service process is measured through HTTP (first page,
+#       the 500th page by its key, a search, a tag filter, pages of 20-favourite users, edit,
+#       add), then with wrk -t2 -c32 on the pages of the 20-favourite users, and its peak
+#       resident memory is read
 #
 # BUILD_DIR selects the build folder (default: build, the default preset's).
 set -euo pipefail
@@ -29,7 +35,8 @@ case ${1:-} in
     cmake --build "$build" --target bench_slow_clients pellamark-service
     exec "$build/bench/bench_slow_clients" "$@"
     ;;
---stores)
+--stores | --large)
+    mode=$1
     shift
     ;;
 *)
@@ -77,9 +84,34 @@ fi
 connection=$(sed -n 2p "$work/cluster")
 folder=$(sed -n 3p "$work/cluster")
 bin=$(sed -n 4p "$work/cluster")
-for db in bench_one bench_two; do
+for db in bench_one bench_two bench_large; do
     "$bin/createdb" -h "$folder" -U postgres "$db"
 done
+
+if [ "$mode" = --large ]; then
+    command -v wrk >/dev/null || { echo "bench-service: wrk is missing (scripts/install-deps.sh)" >&2; exit 1; }
+    for store in sqlite postgresql; do
+        if [ $store = sqlite ]; then
+            location="sqlite:$work/large"
+        else
+            location="${connection/dbname=postgres/dbname=bench_large}"
+        fi
+        echo "== $store: generating"
+        "$build/bench/bench_service" --generate --database "$location"
+        start_service --database "$location"
+        service_pid=${pids[-1]}
+        echo "== $store: $(uptime)"
+        "$build/bench/bench_service" --large --target "127.0.0.1:$port" "$@" || true
+        echo "== $store: wrk -t2 -c32 -d10s, pages of 20-favourite users"
+        wrk -t2 -c32 -d10s --latency -s bench/wrk-small-users.lua "http://127.0.0.1:$port" |
+            grep -E 'Requests/sec|50%|99%|Non-2xx|Socket errors'
+        echo "peak resident memory of the service: $(awk '/VmHWM/ { print $2, $3 }' /proc/$service_pid/status)"
+        kill "$service_pid"
+        wait "$service_pid" 2>/dev/null || true
+        echo
+    done
+    exit 0
+fi
 
 run() {
     local name=$1

@@ -16,7 +16,7 @@ packages=(
   # service tests: a throw-away PostgreSQL cluster (initdb, pg_ctl)
   postgresql
   # tests and benchmarks
-  googletest libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils
+  googletest libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils wrk
   qt6-base-private-dev
   # windows cross builds and their tests under Wine (GoogleTest from its sources)
   g++-mingw-w64-i686 mingw-w64-i686-dev g++-mingw-w64-x86-64 mingw-w64-x86-64-dev googletest

@@ -170,7 +170,32 @@ std::string usage(const std::string& program) {
            "  --help              show this text\n"
            "\n"
            "The first line on standard output is \"listening on HOST:PORT\". One line per request\n"
-           "is logged on standard error. SIGINT or SIGTERM stops the service.\n";
+           "is logged on standard error. SIGINT or SIGTERM stops the service.\n"
+           "\n"
+           "The favourites page, /app/fav.asp, takes the client's keys userid, emailid, pubid and\n"
+           "version, and these:\n"
+           "  q=TEXT              search: every word in the title, address, tags or note, the\n"
+           "                      last also as the start of a word, case and accents ignored;\n"
+           "                      best matches first unless sort is given\n"
+           "  tag=TAG             only favourites with the tag or one below it (work takes in\n"
+           "                      work/clients); repeated: all of them\n"
+           "  sort=ORDER          newest (the default), oldest or title\n"
+           "  after=KEY           the next page of 100, by the key the page's Next link gives\n"
+           "  edit=ID             the page with that favourite's edit form\n"
+           "Forms are posted to the same address as application/x-www-form-urlencoded, with\n"
+           "  action=add          title, url, and optionally tags and note\n"
+           "  action=edit         id, title, url, tags, note (the creation date is kept)\n"
+           "  action=remove       id, repeatable: several at once, all of them the user's or none\n"
+           "  action=tag          id (repeatable) and tags: add the tags to each\n"
+           "  action=untag        id (repeatable) and tags; without an id the tags (with what "
+           "lies\n"
+           "                      below them) go from every favourite\n"
+           "  action=rename-tag   tag and to: the tag and its subtree, on every favourite\n"
+           "Tags are separated by blanks or commas; a tag is letters, digits and - _ . + with\n"
+           "/ between levels, up to 64 characters, 20 per favourite, matched without regard to\n"
+           "case. A refused form is answered 400 (404 for a favourite that is not the user's),\n"
+           "403 from another site's page, 421 for another host name, and changes nothing; a\n"
+           "change is answered 303 back to the page.\n";
 }
 
 } // namespace pellamark::service

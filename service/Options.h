@@ -1,7 +1,7 @@
 #pragma once
 
-#include "service/FavouritesStore.h"
-#include "service/Site.h"
+#include "service/http/Site.h"
+#include "service/store/FavouritesStore.h"
 
 #include <filesystem>
 #include <functional>

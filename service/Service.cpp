@@ -1,9 +1,12 @@
 #include "service/Service.h"
 
-#include "service/Input.h"
-#include "service/Pages.h"
-#include "service/Text.h"
+#include "service/http/Input.h"
+#include "service/http/Text.h"
+#include "service/pages/Pages.h"
 
+#include "service/store/Tags.h"
+
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -14,58 +17,114 @@ namespace pellamark::service {
 
 namespace {
 
-constexpr const char* kHtml = "text/html; charset=utf-8";
-constexpr const char* kPlain = "text/plain; charset=utf-8";
-constexpr const char* kPagePath = "/app/fav.asp";
-constexpr const char* kProbePath = "/app/apphtml.html";
-constexpr std::size_t kMaxBodyBytes = 64 * 1024;
+constexpr const char* Html = "text/html; charset=utf-8";
+constexpr const char* Plain = "text/plain; charset=utf-8";
+constexpr const char* PagePath = "/app/fav.asp";
+constexpr const char* ProbePath = "/app/apphtml.html";
+constexpr std::size_t MaxBodyBytes = 64 * 1024;
+// The keys the client puts in the page's address; the page hands them on in every link.
+constexpr std::string_view ClientKeys[] = {"userid", "emailid", "pubid", "version"};
 
 // The query exactly as the client sent it. Decoding it as a form would turn '+' into a space,
 // which would change an e-mail address such as "a+b@example.org" on its way back in the redirect.
-std::string rawQuery(const HttpRequest& req) {
-    const auto question = req.target.find('?');
+std::string rawQuery(const HttpRequest& request) {
+    const auto question = request.target.find('?');
     if (question == std::string::npos)
         return {};
-    const auto hash = req.target.find('#', question);
-    return req.target.substr(question + 1, hash == std::string::npos ? hash : hash - question - 1);
+    const auto hash = request.target.find('#', question);
+    return request.target.substr(question + 1,
+                                 hash == std::string::npos ? hash : hash - question - 1);
+}
+
+// The client's own keys as it sent them, in its order, for the page's links.
+std::string clientQuery(const std::string& query) {
+    std::string out;
+    std::string_view rest = query;
+    while (!rest.empty()) {
+        const auto amp = rest.find('&');
+        const std::string_view part = rest.substr(0, amp);
+        rest = amp == std::string_view::npos ? std::string_view{} : rest.substr(amp + 1);
+        const std::string key = percentDecode(part.substr(0, part.find('=')), false);
+        if (std::find(std::begin(ClientKeys), std::end(ClientKeys), key) != std::end(ClientKeys))
+            out += (out.empty() ? "" : "&") + std::string(part);
+    }
+    return out;
+}
+
+// What the page's own keys ask for. These come from the page's forms, which encode a blank as
+// '+'; the client's keys keep their plus signs (see rawQuery).
+PageView viewOf(const std::string& query) {
+    const auto fields = parseFields(query, true);
+    PageView view;
+    view.search = fieldValue(fields, "q").value_or("");
+    view.tags = fieldValues(fields, "tag");
+    std::erase_if(view.tags, [](const std::string& tag) { return trim(tag).empty(); });
+    view.sort = fieldValue(fields, "sort").value_or("");
+    view.after = fieldValue(fields, "after").value_or("");
+    if (const auto edit = fieldValue(fields, "edit"))
+        view.edit = parseFavouriteId(*edit);
+    return view;
+}
+
+// Why the page's keys cannot be shown, or nothing.
+std::optional<std::string> viewProblem(const PageView& view) {
+    if (!isValidUtf8(view.search) || utf8Length(view.search) > MaxSearchChars)
+        return "The search text is longer than " + std::to_string(MaxSearchChars) +
+               " characters or not valid text.";
+    if (view.tags.size() > MaxTagsPerFavourite)
+        return std::string("Too many tags to filter by at once.");
+    for (const auto& tag : view.tags)
+        if (auto problem = tagProblem(tag))
+            return problem;
+    if (!view.sort.empty() && view.sort != "newest" && view.sort != "oldest" &&
+        view.sort != "title")
+        return std::string("The order (sort) is one of newest, oldest and title.");
+    if (!queryFor(view))
+        return std::string("The page key (after) is not one this page made.");
+    return std::nullopt;
 }
 
 std::string pageAddress(const std::string& query) {
-    return query.empty() ? std::string(kPagePath) : std::string(kPagePath) + "?" + query;
+    return query.empty() ? std::string(PagePath) : std::string(PagePath) + "?" + query;
 }
 
-void setPageHeaders(HttpResponse& res) {
+void setPageHeaders(HttpResponse& response) {
     // The page address carries the user id and e-mail address: keep it out of caches and out of
     // the Referer sent to the sites the user opens. "same-origin" rather than "no-referrer": under
     // the latter a browser sends "Origin: null" with the page's own forms, which the origin check
     // must refuse.
-    res.setHeader("Cache-Control", "no-store");
-    res.setHeader("Referrer-Policy", "same-origin");
-    res.setHeader("X-Content-Type-Options", "nosniff");
-    res.setHeader("Content-Security-Policy", "default-src 'none'; style-src 'unsafe-inline'; "
-                                             "form-action 'self'; base-uri 'none'");
+    response.setHeader("Cache-Control", "no-store");
+    response.setHeader("Referrer-Policy", "same-origin");
+    response.setHeader("X-Content-Type-Options", "nosniff");
+    // The style sheet and script are the service's own files, never text inside the page, so
+    // nothing a favourite's title smuggles in can run or restyle it.
+    response.setHeader(
+        "Content-Security-Policy",
+        "default-src 'none'; style-src 'self'; script-src 'self'; connect-src 'self'; "
+        "form-action 'self'; base-uri 'none'; frame-ancestors 'none'");
 }
 
-void refuse(HttpResponse& res, int status, std::string_view message, std::string_view backAddress) {
-    res.status = status;
-    setPageHeaders(res);
-    res.setContent(messagePage("Request refused", message, backAddress), kHtml);
+void refuse(HttpResponse& response, int status, std::string_view message,
+            std::string_view backAddress) {
+    response.status = status;
+    setPageHeaders(response);
+    response.setContent(messagePage("Request refused", message, backAddress), Html);
 }
 
-void plain(HttpResponse& res, int status, std::string text) {
-    res.status = status;
-    res.setContent(std::move(text), kPlain);
+void plain(HttpResponse& response, int status, std::string text) {
+    response.status = status;
+    response.setContent(std::move(text), Plain);
 }
 
-bool isFormBody(const HttpRequest& req) {
-    std::string type = req.header("Content-Type").value_or("");
+bool isFormBody(const HttpRequest& request) {
+    std::string type = request.header("Content-Type").value_or("");
     for (auto& c : type)
         c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
     return type.starts_with("application/x-www-form-urlencoded");
 }
 
-bool isRead(const HttpRequest& req) {
-    return req.method == "GET" || req.method == "HEAD";
+bool isRead(const HttpRequest& request) {
+    return request.method == "GET" || request.method == "HEAD";
 }
 
 std::string utcTimestamp() {
@@ -95,7 +154,7 @@ Service::Service(ServiceConfig config)
     std::signal(SIGPIPE, SIG_IGN);
     HttpSettings settings;
     settings.threads = m_config.threads > 0 ? m_config.threads : 1;
-    settings.maxBodyBytes = kMaxBodyBytes;
+    settings.maxBodyBytes = MaxBodyBytes;
     settings.connectionsPerAddress = m_config.connectionsPerAddress;
     settings.requestDeadline = m_config.requestDeadline;
     HttpServer::Completed completed;
@@ -150,79 +209,155 @@ void Service::route(const HttpRequest& request, HttpResponse& response) {
         plain(response, 421, "This service does not answer for that host name.\n");
         return;
     }
-    if (request.path == kProbePath && isRead(request)) {
+    if (request.path == ProbePath && isRead(request)) {
         response.setHeader("Cache-Control", "no-store");
-        response.setContent(probePage(), kHtml);
-    } else if (request.path == kPagePath && isRead(request)) {
+        response.setContent(probePage(), Html);
+    } else if ((request.path == stylePath() || request.path == scriptPath()) && isRead(request)) {
+        // Named by their content: a new release serves them at new paths.
+        response.setHeader("Cache-Control", "public, max-age=31536000, immutable");
+        response.setHeader("X-Content-Type-Options", "nosniff");
+        const bool style = request.path == stylePath();
+        response.setContent(std::string(style ? styleSheet() : script()),
+                            style ? "text/css; charset=utf-8" : "text/javascript; charset=utf-8");
+    } else if (request.path == PagePath && isRead(request)) {
         showPage(request, response);
-    } else if (request.path == kPagePath && request.method == "POST") {
+    } else if (request.path == PagePath && request.method == "POST") {
         changeList(request, response);
     } else {
         plain(response, 404, "Not found.\n");
     }
 }
 
-void Service::showPage(const HttpRequest& req, HttpResponse& res) {
-    const std::string query = rawQuery(req);
+void Service::showPage(const HttpRequest& request, HttpResponse& response) {
+    const std::string query = rawQuery(request);
     const auto fields = parseFields(query, false);
     const std::string userId = fieldValue(fields, "userid").value_or("");
     if (const auto problem = userIdProblem(userId)) {
-        refuse(res, 400, *problem, {});
+        refuse(response, 400, *problem, {});
         return;
     }
-    const std::string email = fieldValue(fields, "emailid").value_or("");
-    setPageHeaders(res);
-    res.setContent(favouritesPage(userId, email, pageAddress(query), m_store->list(userId)), kHtml);
+    FavouritesPageContent content;
+    content.userId = userId;
+    content.email = fieldValue(fields, "emailid").value_or("");
+    content.clientQuery = clientQuery(query);
+    content.pageAddress = pageAddress(query);
+    content.view = viewOf(query);
+    if (const auto problem = viewProblem(content.view)) {
+        refuse(response, 400, *problem, viewAddress(content.clientQuery, PageView{}));
+        return;
+    }
+    const auto listQuery = *queryFor(content.view);
+    content.order = listQuery.order;
+    content.page = m_store->list(userId, listQuery);
+    content.tags = m_store->tags(userId);
+    if (content.view.edit)
+        content.editing = m_store->find(userId, *content.view.edit);
+    setPageHeaders(response);
+    response.setContent(favouritesPage(content), Html);
 }
 
-void Service::changeList(const HttpRequest& req, HttpResponse& res) {
-    const std::string query = rawQuery(req);
+void Service::changeList(const HttpRequest& request, HttpResponse& response) {
+    const std::string query = rawQuery(request);
     const std::string back = pageAddress(query);
     // A browser names the page a form was sent from. A form on another site's page would add
     // or remove on the user's behalf; a client without either header (a script, a tool) is no
     // browser acting for someone else and goes through.
-    const auto origin = req.header("Origin");
-    const auto source = origin ? origin : req.header("Referer");
-    if (source && !m_site.isOwnPage(*source, req.header("Host").value_or(""))) {
-        refuse(res, 403, "The form was sent from a page of another site.", {});
+    const auto origin = request.header("Origin");
+    const auto source = origin ? origin : request.header("Referer");
+    if (source && !m_site.isOwnPage(*source, request.header("Host").value_or(""))) {
+        refuse(response, 403, "The form was sent from a page of another site.", {});
         return;
     }
     const std::string userId = fieldValue(parseFields(query, false), "userid").value_or("");
     if (const auto problem = userIdProblem(userId)) {
-        refuse(res, 400, *problem, {});
+        refuse(response, 400, *problem, {});
         return;
     }
-    if (!isFormBody(req)) {
-        refuse(res, 415, "Send the form as application/x-www-form-urlencoded.", back);
+    if (!isFormBody(request)) {
+        refuse(response, 415, "Send the form as application/x-www-form-urlencoded.", back);
         return;
     }
-    const auto form = parseFields(req.body, true);
+    const auto form = parseFields(request.body, true);
+    const auto problem = applyChange(userId, form);
+    if (problem) {
+        refuse(response, problem->first, problem->second, back);
+        return;
+    }
+    response.status = 303;
+    response.setHeader("Location", headerSafe(back));
+    response.setHeader("Cache-Control", "no-store");
+}
+
+std::optional<std::pair<int, std::string>> Service::applyChange(const std::string& userId,
+                                                                const Fields& form) {
+    using Refusal = std::optional<std::pair<int, std::string>>;
     const std::string action = fieldValue(form, "action").value_or("");
-    if (action == "add") {
-        const auto checked = checkNewFavourite(fieldValue(form, "title").value_or(""),
-                                               fieldValue(form, "url").value_or(""));
-        if (const auto* problem = std::get_if<std::string>(&checked)) {
-            refuse(res, 400, *problem, back);
-            return;
-        }
-        const auto& favourite = std::get<NewFavourite>(checked);
-        m_store->add(userId, favourite.title, favourite.url);
-    } else if (action == "remove") {
-        const auto id = parseFavouriteId(fieldValue(form, "id").value_or(""));
-        if (!id) {
-            refuse(res, 400, "The favourite to remove is not given.", back);
-            return;
-        }
-        // An id that is gone or belongs to another user changes nothing; answering with the
-        // page keeps a double-clicked Remove harmless and tells a guesser nothing.
-        m_store->remove(userId, *id);
-    } else {
-        refuse(res, 400, "Unknown action.", back);
-        return;
+    auto text = [&](const char* key) { return fieldValue(form, key).value_or(""); };
+    std::vector<std::int64_t> ids;
+    for (const auto& value : fieldValues(form, "id")) {
+        const auto id = parseFavouriteId(value);
+        if (!id)
+            return Refusal{{400, "A favourite's id is not a number."}};
+        ids.push_back(*id);
     }
-    res.status = 303;
-    res.setHeader("Location", headerSafe(back));
-    res.setHeader("Cache-Control", "no-store");
+    if (ids.size() > MaxIdsPerChange)
+        return Refusal{{400, "At most " + std::to_string(MaxIdsPerChange) +
+                                 " favourites can be changed at once."}};
+    const Refusal notYours{{404, "That favourite is not yours, or it has been removed."}};
+
+    try {
+        if (action == "add" || action == "edit") {
+            if (action == "edit" && ids.size() != 1)
+                return Refusal{{400, "Say which one favourite to edit (id)."}};
+            auto checked = checkFavourite(text("title"), text("url"), text("note"), text("tags"));
+            if (const auto* problem = std::get_if<std::string>(&checked))
+                return Refusal{{400, *problem}};
+            const auto& fields = std::get<FavouriteFields>(checked);
+            if (action == "add")
+                m_store->add(userId, fields);
+            else if (!m_store->edit(userId, ids.front(), fields))
+                return notYours;
+        } else if (action == "remove") {
+            if (ids.empty())
+                return Refusal{{400, "The favourite to remove is not given."}};
+            // One id that is gone or belongs to another user changes nothing; answering with
+            // the page keeps a double-clicked Remove harmless and tells a guesser nothing. Of
+            // several, all must be the user's, or none goes.
+            if (ids.size() == 1)
+                m_store->remove(userId, ids.front());
+            else if (!m_store->remove(userId, ids))
+                return notYours;
+        } else if (action == "tag" || action == "untag") {
+            auto checked = checkTags(text("tags") + " " + text("tag"));
+            if (const auto* problem = std::get_if<std::string>(&checked))
+                return Refusal{{400, *problem}};
+            const auto& tags = std::get<std::vector<std::string>>(checked);
+            if (tags.empty())
+                return Refusal{{400, "Give the tags (tags)."}};
+            if (action == "untag" && ids.empty()) {
+                // No favourite named: the tag goes from every favourite, its subtree too.
+                for (const auto& tag : tags)
+                    m_store->removeTag(userId, tag);
+            } else if (ids.empty()) {
+                return Refusal{{400, "Tick the favourites to tag first."}};
+            } else if (!(action == "tag" ? m_store->tag(userId, ids, tags)
+                                         : m_store->untag(userId, ids, tags))) {
+                return notYours;
+            }
+        } else if (action == "rename-tag") {
+            const std::string from = trim(text("tag"));
+            const std::string to = trim(text("to"));
+            for (const auto& tag : {from, to})
+                if (auto problem = tagProblem(tag))
+                    return Refusal{{400, *problem}};
+            m_store->renameTag(userId, from, to);
+        } else {
+            return Refusal{{400, "Unknown action."}};
+        }
+    } catch (const ChangeRefused& refused) {
+        return Refusal{{400, refused.what()}};
+    }
+    return std::nullopt;
 }
 
 int Service::bind(const std::string& host, int port) {

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "service/FavouritesStore.h"
-#include "service/HttpServer.h"
-#include "service/Site.h"
+#include "service/http/HttpServer.h"
+#include "service/http/Site.h"
+#include "service/http/Text.h"
+#include "service/store/FavouritesStore.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -10,7 +11,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace pellamark::service {
@@ -51,6 +54,9 @@ private:
     void route(const HttpRequest& request, HttpResponse& response);
     void showPage(const HttpRequest& request, HttpResponse& response);
     void changeList(const HttpRequest& request, HttpResponse& response);
+    // Carries out the form's action; the status and message of a refusal, when it is one.
+    std::optional<std::pair<int, std::string>> applyChange(const std::string& userId,
+                                                           const Fields& form);
     void logRequest(const HttpRequest& request, int status, std::chrono::microseconds duration);
 
     ServiceConfig m_config;

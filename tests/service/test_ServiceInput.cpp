@@ -1,9 +1,11 @@
 // Input rules, option parsing and the store's on-disk guarantees, checked without HTTP.
 #include "ServiceTestSupport.h"
-#include "service/Input.h"
 #include "service/Options.h"
-#include "service/SqliteStore.h"
-#include "service/Text.h"
+#include "service/http/Input.h"
+#include "service/http/Text.h"
+#include "service/store/Folding.h"
+#include "service/store/SqliteStore.h"
+#include "service/store/Tags.h"
 
 #include <gtest/gtest.h>
 
@@ -52,6 +54,62 @@ INSTANTIATE_TEST_SUITE_P(
         AddressCase{"http://example.org/\r\nSet-Cookie:x", false},
         AddressCase{"http://example.org/\xFF", false}, AddressCase{"", false}));
 
+struct TagCase {
+    const char* tag;
+    bool accepted;
+};
+
+class TagRule : public ::testing::TestWithParam<TagCase> {};
+
+TEST_P(TagRule, LettersDigitsAndAFewMarksWithSlashesBetweenLevels) {
+    EXPECT_EQ(!tagProblem(GetParam().tag).has_value(), GetParam().accepted) << GetParam().tag;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TagRule,
+    ::testing::Values(TagCase{"work", true}, TagCase{"Work/Clients/acme-2", true},
+                      TagCase{"c++", true}, TagCase{"v1.2_beta", true},
+                      TagCase{"caf\xC3\xA9", true},
+                      TagCase{"\xD0\xBA\xD0\xBD\xD0\xB8\xD0\xB3\xD0\xB8", true},
+                      TagCase{"a<b", false}, TagCase{"a\"b", false}, TagCase{"a'b", false},
+                      TagCase{"a&b", false}, TagCase{"#tag", false}, TagCase{"a b", false},
+                      TagCase{"/work", false}, TagCase{"work/", false}, TagCase{"a//b", false},
+                      TagCase{"\xC2\xA0"
+                              "nbsp",
+                              false},
+                      TagCase{"\xE2\x80\x94"
+                              "dash",
+                              false},
+                      TagCase{"", false}));
+
+TEST(TagRules, SplitRenameAndSubtree) {
+    EXPECT_EQ(splitTags(" Work, home  WORK,,c++\tx "),
+              (std::vector<std::string>{"Work", "home", "c++", "x"}));
+    EXPECT_FALSE(tagProblem(std::string(64, 'a')));
+    EXPECT_TRUE(tagProblem(std::string(65, 'a')));
+    EXPECT_TRUE(isInSubtree("work/clients", "work"));
+    EXPECT_FALSE(isInSubtree("workshop", "work"));
+    EXPECT_EQ(renamedTag("Work/Clients/Acme", "work/clients", "Jobs"), "Jobs/Acme");
+    EXPECT_EQ(renamedTag("WORK", "work", "job"), "job");
+    EXPECT_EQ(renamedTag("workshop", "work", "job"), std::nullopt);
+    EXPECT_EQ(tagKey("\xC3\x89T\xC3\x89"), "\xC3\xA9t\xC3\xA9"); // case only, accents kept
+}
+
+TEST(SearchText, WordsAreFoldedAndSplitAtEverythingButLettersAndDigits) {
+    EXPECT_EQ(searchDocument("Cr\xC3\xA8me BR\xC3\x9BL\xC3\x89"
+                             "E, \xC5\x92uvre & Stra\xC3\x9F"
+                             "e"),
+              "creme brulee oeuvre strasse");
+    EXPECT_EQ(searchDocument("https://www.Example.org/a-b_c?x=1#top"),
+              "https www example org a b c x 1 top");
+    EXPECT_EQ(searchDocument("e\xCC\x81t\xC3\xA9 \xCE\x91\xCE\x98\xCE\x97\xCE\x9D\xCE\x91"),
+              "ete \xCE\xB1\xCE\xB8\xCE\xB7\xCE\xBD\xCE\xB1"); // a combining accent, Greek capitals
+    EXPECT_EQ(searchDocument("\"'*:&|!() -- \xE2\x80\x94"), "");
+    EXPECT_LT(titleSortKey("\xC3\xA9"
+                           "cole"),
+              titleSortKey("Zebra"));
+}
+
 TEST(FavouriteInput, TitleIsCleanedAndBothFieldsTrimmed) {
     const auto result =
         checkNewFavourite("  Line one\nline\ttwo \r\n", "\t https://example.org \n");
@@ -62,6 +120,12 @@ TEST(FavouriteInput, TitleIsCleanedAndBothFieldsTrimmed) {
 
     EXPECT_TRUE(std::holds_alternative<std::string>(
         checkNewFavourite("bad \xC3\x28 text", "https://example.org")));
+
+    // A note keeps its lines; other control characters become blanks.
+    const auto full = checkFavourite("t", "https://example.org", " one\r\ntwo\x01three ", "a, b");
+    ASSERT_TRUE(std::holds_alternative<FavouriteFields>(full));
+    EXPECT_EQ(std::get<FavouriteFields>(full).note, "one\ntwo three");
+    EXPECT_EQ(std::get<FavouriteFields>(full).tags, (std::vector<std::string>{"a", "b"}));
 }
 
 TEST(FieldParsing, PlusIsASpaceOnlyInFormBodies) {
@@ -214,7 +278,7 @@ TEST(FavouritesStoreFiles, PrivateFolderAndFileAndDurableSettings) {
         return value;
     };
     EXPECT_EQ(pragma("PRAGMA journal_mode;"), "wal");
-    EXPECT_EQ(pragma("PRAGMA user_version;"), std::to_string(SqliteStore::kSchemaVersion));
+    EXPECT_EQ(pragma("PRAGMA user_version;"), std::to_string(SqliteStore::SchemaVersion));
     EXPECT_EQ(pragma("SELECT count(*) FROM favourites;"), "1");
     sqlite3_close(db);
 }
@@ -226,7 +290,7 @@ TEST(FavouritesStoreFiles, RefusesADatabaseFromANewerRelease) {
         store.add("u", "t", "https://example.org/");
     }
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open((dir.path() / SqliteStore::kFileName).c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open((dir.path() / SqliteStore::FileName).c_str(), &db), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(db, "PRAGMA user_version=99;", nullptr, nullptr, nullptr), SQLITE_OK);
     sqlite3_close(db);
 

@@ -1,7 +1,7 @@
 // What only the PostgreSQL store has to show: several processes on one database, schema set-up
 // when they start together, and a database that goes away and comes back while they serve.
 #include "ServiceTestSupport.h"
-#include "service/PostgresStore.h"
+#include "service/store/PostgresStore.h"
 
 #include <gtest/gtest.h>
 
@@ -77,7 +77,7 @@ TEST_F(Postgres, ProcessesStartingTogetherOnAnEmptyDatabaseSetUpTheSchemaOnce) {
     for (const auto& error : errors)
         EXPECT_EQ(error, "");
     EXPECT_EQ(db.sql("SELECT count(*) || ':' || max(version) FROM pellamark_schema"),
-              "1:" + std::to_string(FavouritesStore::kSchemaVersion));
+              "1:" + std::to_string(FavouritesStore::SchemaVersion));
 
     // Nothing is kept in a store object: one sees what another added at once.
     ASSERT_TRUE(stores.front() && stores.back());

@@ -28,6 +28,9 @@ Fields parseFields(std::string_view text, bool plusIsSpace);
 // The value of the first field named key, if there is one.
 std::optional<std::string> fieldValue(const Fields& fields, std::string_view key);
 
+// The values of every field named key, in order.
+std::vector<std::string> fieldValues(const Fields& fields, std::string_view key);
+
 bool isValidUtf8(std::string_view text);
 std::size_t utf8Length(std::string_view text);
 

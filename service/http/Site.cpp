@@ -1,6 +1,6 @@
-#include "service/Site.h"
+#include "service/http/Site.h"
 
-#include "service/HttpServer.h"
+#include "service/http/HttpServer.h"
 
 #include <algorithm>
 #include <charconv>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "service/FavouritesStore.h"
+#include "service/store/FavouritesStore.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -30,11 +30,14 @@ public:
     PostgresStore(const PostgresStore&) = delete;
     PostgresStore& operator=(const PostgresStore&) = delete;
 
-    std::int64_t add(std::string_view userId, std::string_view title,
-                     std::string_view url) override;
-    bool remove(std::string_view userId, std::int64_t id) override;
-    std::vector<Favourite> list(std::string_view userId) override;
+    using FavouritesStore::list;
+    FavouritesPage list(std::string_view userId, const ListQuery& query) override;
+    std::optional<Favourite> find(std::string_view userId, std::int64_t id) override;
+    std::vector<TagCount> tags(std::string_view userId) override;
     std::int64_t count(std::string_view userId) override;
+
+protected:
+    void change(const std::function<void(StoreWriter&)>& steps) override;
 
 private:
     using Clock = std::chrono::steady_clock;

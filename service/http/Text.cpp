@@ -1,4 +1,4 @@
-#include "service/Text.h"
+#include "service/http/Text.h"
 
 #include <cstdio>
 
@@ -26,29 +26,36 @@ void appendHexByte(std::string& out, char prefix, unsigned char byte) {
 } // namespace
 
 std::string htmlEscape(std::string_view text) {
+    // Whole runs between the five characters at a time: a page is mostly this.
     std::string out;
     out.reserve(text.size() + text.size() / 8);
-    for (char c : text) {
-        switch (c) {
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* entity = nullptr;
+        switch (text[i]) {
         case '&':
-            out += "&amp;";
+            entity = "&amp;";
             break;
         case '<':
-            out += "&lt;";
+            entity = "&lt;";
             break;
         case '>':
-            out += "&gt;";
+            entity = "&gt;";
             break;
         case '"':
-            out += "&quot;";
+            entity = "&quot;";
             break;
         case '\'':
-            out += "&#39;";
+            entity = "&#39;";
             break;
         default:
-            out += c;
+            continue;
         }
+        out.append(text.data() + run, i - run);
+        out += entity;
+        run = i + 1;
     }
+    out.append(text.data() + run, text.size() - run);
     return out;
 }
 
@@ -73,16 +80,21 @@ std::string percentDecode(std::string_view text, bool plusIsSpace) {
 
 std::string percentEncode(std::string_view text) {
     std::string out;
-    for (char c : text) {
+    out.reserve(text.size() + text.size() / 4);
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
         const auto byte = static_cast<unsigned char>(c);
         const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
                                 (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' ||
                                 c == '~';
         if (unreserved)
-            out += c;
-        else
-            appendHexByte(out, '%', byte);
+            continue;
+        out.append(text.data() + run, i - run);
+        appendHexByte(out, '%', byte);
+        run = i + 1;
     }
+    out.append(text.data() + run, text.size() - run);
     return out;
 }
 
@@ -110,6 +122,14 @@ std::optional<std::string> fieldValue(const Fields& fields, std::string_view key
             return value;
     }
     return std::nullopt;
+}
+
+std::vector<std::string> fieldValues(const Fields& fields, std::string_view key) {
+    std::vector<std::string> values;
+    for (const auto& [name, value] : fields)
+        if (name == key)
+            values.push_back(value);
+    return values;
 }
 
 bool isValidUtf8(std::string_view text) {

@@ -1,4 +1,4 @@
-#include "service/HttpServer.h"
+#include "service/http/HttpServer.h"
 
 #include <microhttpd.h>
 

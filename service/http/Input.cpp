@@ -1,6 +1,7 @@
-#include "service/Input.h"
+#include "service/http/Input.h"
 
-#include "service/Text.h"
+#include "service/http/Text.h"
+#include "service/store/Tags.h"
 
 #include <algorithm>
 #include <charconv>
@@ -92,6 +93,45 @@ std::variant<NewFavourite, std::string> checkNewFavourite(std::string_view title
     if (auto problem = addressProblem(cleanUrl))
         return *problem;
     return NewFavourite{std::move(cleanTitle), std::move(cleanUrl)};
+}
+
+std::variant<std::vector<std::string>, std::string> checkTags(std::string_view text) {
+    if (!isValidUtf8(text))
+        return std::string("The tags are not valid text.");
+    auto tags = splitTags(text);
+    if (tags.size() > MaxTagsPerFavourite)
+        return "A favourite can have at most " + std::to_string(MaxTagsPerFavourite) + " tags.";
+    for (const auto& tag : tags)
+        if (auto problem = tagProblem(tag))
+            return *problem;
+    return tags;
+}
+
+std::variant<FavouriteFields, std::string> checkFavourite(std::string_view title,
+                                                          std::string_view url,
+                                                          std::string_view note,
+                                                          std::string_view tags) {
+    auto checked = checkNewFavourite(title, url);
+    if (auto* problem = std::get_if<std::string>(&checked))
+        return std::move(*problem);
+    auto& favourite = std::get<NewFavourite>(checked);
+    if (!isValidUtf8(note))
+        return std::string("The note is not valid text.");
+    // Line breaks and tabs are the note's own; other control characters would only hide text.
+    std::string cleanNote(note);
+    std::erase(cleanNote, '\r');
+    std::replace_if(
+        cleanNote.begin(), cleanNote.end(),
+        [](char c) { return isControl(c) && c != '\n' && c != '\t'; }, ' ');
+    cleanNote = trim(cleanNote);
+    if (utf8Length(cleanNote) > MaxNoteChars)
+        return "The note is longer than " + std::to_string(MaxNoteChars) + " characters.";
+    auto checkedTags = checkTags(tags);
+    if (auto* problem = std::get_if<std::string>(&checkedTags))
+        return std::move(*problem);
+    return FavouriteFields{std::move(favourite.title), std::move(favourite.url),
+                           std::move(cleanNote),
+                           std::get<std::vector<std::string>>(std::move(checkedTags))};
 }
 
 std::optional<std::string> userIdProblem(std::string_view userId) {
