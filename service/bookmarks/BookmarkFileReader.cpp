@@ -728,7 +728,8 @@ void BookmarkFileReader::Parser::onStartTag() {
         closeText();
         flushBookmark();
         m_recognised = true;
-        if (m_levels.size() + m_extraDepth >= kMaxFolderDepth) {
+        if (m_extraDepth > 0 || m_path.size() >= kMaxFolderDepth ||
+            m_levels.size() >= 2 * kMaxFolderDepth) {
             ++m_extraDepth;
         } else {
             Level level = Level::Plain;

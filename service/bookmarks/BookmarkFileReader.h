@@ -14,7 +14,7 @@ namespace pellamark::service::bookmarks {
 
 // A note is free text of a few thousand characters; longer ones are cut there.
 inline constexpr std::size_t kMaxNoteChars = 4000;
-// Folders deeper than this are read as if they were this deep.
+// Bookmarks in folders nested deeper than this are read as if in the folder this deep.
 inline constexpr std::size_t kMaxFolderDepth = 32;
 
 // One bookmark of a bookmark file, cleaned: valid UTF-8, entities decoded, blanks trimmed.

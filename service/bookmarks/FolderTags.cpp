@@ -94,8 +94,14 @@ std::vector<std::string> importedTags(const Bookmark& bookmark) {
     std::vector<std::string> tags;
     if (auto folderTag = tagFromFolders(bookmark.folders))
         tags.push_back(std::move(*folderTag));
+    const bool inFolder = !tags.empty();
     for (const auto& entry : bookmark.tags) {
-        if (auto tag = tagFromText(entry))
+        auto tag = tagFromText(entry);
+        if (!tag)
+            continue;
+        if (inFolder && sameTag(tags.front(), *tag))
+            tags.front() = std::move(*tag);
+        else
             addOnce(tags, std::move(*tag));
     }
     return tags;
@@ -118,6 +124,19 @@ std::vector<std::string> folderOf(std::span<const std::string> tags) {
         break;
     }
     return folders;
+}
+
+std::string folderSortKey(std::span<const std::string> tags) {
+    std::string key;
+    for (const auto& folder : folderOf(tags)) {
+        // Below every character a name can hold, so "a" and its subfolders come before "a-b".
+        if (!key.empty())
+            key += '\x01';
+        std::size_t pos = 0;
+        while (pos < folder.size())
+            appendUtf8(key, lowerCase(nextCodePoint(folder, pos)));
+    }
+    return key;
 }
 
 } // namespace pellamark::service::bookmarks

@@ -27,9 +27,15 @@ std::optional<std::string> tagFromFolders(std::span<const std::string> folders);
 std::optional<std::string> tagFromText(std::string_view text);
 
 // The tags an imported bookmark gets: its folders' tag first, then its TAGS entries, each once.
+// A TAGS entry that names the folders' tag gives it its spelling, so a file written by
+// BookmarkFileWriter gives back its tags exactly as they were written.
 std::vector<std::string> importedTags(const Bookmark& bookmark);
 
 // The folders a favourite is written into: the segments of its first tag with a hierarchy.
 std::vector<std::string> folderOf(std::span<const std::string> tags);
+
+// What to order favourites by so that the writer makes each folder once: their folders, without
+// regard to case, a folder's own favourites and subfolders together.
+std::string folderSortKey(std::span<const std::string> tags);
 
 } // namespace pellamark::service::bookmarks
