@@ -89,7 +89,7 @@ std::optional<std::int64_t> parseDate(std::string_view raw) {
     std::int64_t value = 0;
     std::size_t i = 0;
     for (; i < raw.size() && raw[i] >= '0' && raw[i] <= '9'; ++i) {
-        if (value > 1'000'000'000'000'000'000)
+        if (value >= 100'000'000'000'000'000) // past every unit's range, and before overflow
             return std::nullopt;
         value = value * 10 + (raw[i] - '0');
     }
