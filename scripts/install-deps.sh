@@ -15,6 +15,8 @@ packages=(
   libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev libpq-dev libssl-dev zlib1g-dev libbrotli-dev
   # service tests: a throw-away PostgreSQL cluster (initdb, pg_ctl)
   postgresql
+  # service tests: a real browser as the bookmark file's peer, headless
+  firefox-esr
   # tests and benchmarks
   googletest libgtest-dev libgmock-dev libbenchmark-dev desktop-file-utils wrk
   qt6-base-private-dev
