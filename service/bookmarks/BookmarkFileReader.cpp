@@ -1,6 +1,6 @@
 #include "service/bookmarks/BookmarkFileReader.h"
 
-#include "service/Input.h"
+#include "service/http/Input.h"
 #include "service/bookmarks/Charset.h"
 #include "service/bookmarks/Entities.h"
 #include "service/bookmarks/Unicode.h"

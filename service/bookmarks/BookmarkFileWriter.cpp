@@ -1,6 +1,6 @@
 #include "service/bookmarks/BookmarkFileWriter.h"
 
-#include "service/Text.h"
+#include "service/http/Text.h"
 #include "service/bookmarks/FolderTags.h"
 #include "service/bookmarks/Unicode.h"
 
