@@ -1,9 +1,9 @@
 #include "service/bookmarks/BookmarkFileReader.h"
 
-#include "service/http/Input.h"
 #include "service/bookmarks/Charset.h"
 #include "service/bookmarks/Entities.h"
 #include "service/bookmarks/Unicode.h"
+#include "service/http/Input.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
 #include "service/bookmarks/BookmarkFileWriter.h"
 
-#include "service/http/Text.h"
 #include "service/bookmarks/FolderTags.h"
 #include "service/bookmarks/Unicode.h"
+#include "service/http/Text.h"
 
 namespace pellamark::service::bookmarks {
 
