@@ -62,6 +62,7 @@ TEST(ServiceWebPage, ThePagesOwnFormAddsAndAnotherSitesPageIsRefused) {
     WebHtmlView view(QStringLiteral(PELLAMARK_WEBENGINE_MODULE));
     view.resize(760, 560);
     view.show();
+    view.prepare(); // the engine at once, not after the first paint
     view.PageAddress(QString::fromStdString(page));
     auto* web = view.findChild<QWebEngineView*>();
     ASSERT_NE(web, nullptr) << "the engine module did not start";
@@ -131,6 +132,7 @@ TEST(ServiceWebPage, SearchesAsOneTypesFiltersByATagAndEditsFromTheKeyboard) {
     WebHtmlView view(QStringLiteral(PELLAMARK_WEBENGINE_MODULE));
     view.resize(760, 560);
     view.show();
+    view.prepare(); // the engine at once, not after the first paint
     view.PageAddress(
         QString::fromStdString("http://127.0.0.1:" + std::to_string(port) + kPagePath));
     auto* web = view.findChild<QWebEngineView*>();
