@@ -2,14 +2,14 @@
 
 #include "app/HelperLauncher.h"
 #include "app/MainWindowSurface.h"
+#include "base/Messages.h"
+#include "base/RunTimeError.h"
 #include "components/HtmlView.h"
 #include "components/MessageBox.h"
 #include "components/QtText.h"
 #include "components/TrayIcon.h"
 #include "dialogs/CoreHosts.h"
 #include "settings/GlobalSettings.h"
-#include "settings/Messages.h"
-#include "settings/RunTimeError.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,12 +1,12 @@
 #include "dialogs/DialogCommon.h"
 
+#include "base/Messages.h"
+#include "base/RunTimeError.h"
 #include "components/MessageBox.h"
 #include "components/QtText.h"
 #include "components/WindowSystem.h"
 #include "settings/GlobalSettings.h"
-#include "settings/Messages.h"
 #include "settings/Profile.h"
-#include "settings/RunTimeError.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>

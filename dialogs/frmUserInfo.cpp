@@ -1,9 +1,9 @@
 #include "dialogs/frmUserInfo.h"
 
+#include "base/Messages.h"
 #include "components/MessageBox.h"
 #include "components/QtText.h"
 #include "settings/GlobalSettings.h"
-#include "settings/Messages.h"
 #include "settings/Profile.h"
 
 #include <QLabel>

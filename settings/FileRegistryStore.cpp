@@ -1,6 +1,7 @@
 #include "settings/FileRegistryStore.h"
 
-#include "settings/DurableFile.h"
+#include "settings/FileFailure.h"
+#include "system/DurableFile.h"
 
 #include <algorithm>
 #include <cerrno>

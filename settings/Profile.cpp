@@ -1,7 +1,9 @@
 #include "settings/Profile.h"
 
-#include "settings/Messages.h"
-#include "settings/ServiceAddress.h"
+#include "base/BuildConfig.h"
+#include "base/Messages.h"
+#include "base/ServiceAddress.h"
+#include "settings/UserId.h"
 
 #include <charconv>
 #include <cmath>
@@ -72,7 +74,7 @@ void Profile::CreateProfile() {
     store(ProfileKey, "UserId", userId);
     store(ProfileKey, "EmailAddress", m_settings.NewEmailAddress);
     store(ProfileKey, "PubId", "2");
-    store(ProfileKey, "Version", "1.00.00");
+    store(ProfileKey, "Version", std::string(config::ShownVersion));
     store(ProfileKey, "StartUp", "1");
     store(RunKey, m_executable.fileNameWithoutExtension, m_executable.fullPath);
 }

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "settings/ExecutableInfo.h"
 #include "settings/GlobalSettings.h"
 #include "settings/Registry.h"
+#include "system/ExecutableInfo.h"
 
 #include <cstdint>
 #include <functional>
@@ -61,10 +61,6 @@ private:
     std::string m_serviceHost;
     std::function<std::string()> m_newUserId;
 };
-
-// Five letters a-z then ten digits, from a generator seeded with the clock mixed with the
-// operating system's random source.
-std::string generateUserId();
 
 // The number a text begins with (blanks before it ignored); 0 when it begins with none.
 double leadingNumber(std::string_view text);

@@ -1,16 +1,16 @@
 // The three dialogs as real widgets: a recording main window, a real profile over a registry file
 // in a temporary folder.
 #include "TempDir.h"
+#include "base/BuildConfig.h"
+#include "base/RunTimeError.h"
 #include "components/MessageBox.h"
 #include "dialogs/DialogCommon.h"
 #include "dialogs/DialogSet.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmOptions.h"
 #include "dialogs/frmUserInfo.h"
-#include "settings/BuildConfig.h"
 #include "settings/FileRegistryStore.h"
 #include "settings/Profile.h"
-#include "settings/RunTimeError.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -6,6 +6,8 @@
 #include "app/DesktopSession.h"
 #include "app/HelperLauncher.h"
 #include "app/MainWindowSurface.h"
+#include "base/BuildConfig.h"
+#include "base/RunTimeError.h"
 #include "components/HtmlView.h"
 #include "components/MessageBox.h"
 #include "components/QuietConsole.h"
@@ -13,9 +15,7 @@
 #include "components/WindowEndpoint.h"
 #include "dialogs/DialogCommon.h"
 #include "net/CheckServer.h"
-#include "settings/BuildConfig.h"
 #include "settings/Profile.h"
-#include "settings/RunTimeError.h"
 
 #include <QAction>
 #include <QApplication>

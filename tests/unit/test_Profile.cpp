@@ -1,7 +1,8 @@
 #include "RawValues.h"
 #include "ScratchRegistry.h"
+#include "base/ServiceAddress.h"
 #include "settings/Profile.h"
-#include "settings/ServiceAddress.h"
+#include "settings/UserId.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
