@@ -31,7 +31,7 @@ void Profile::setUserIdGenerator(std::function<std::string()> generator) {
 void Profile::LoadProfile(ProfileHost& host) {
     if (m_registry.RegKeyExists(HKEY_CURRENT_USER_, ProfileKey)) {
         ReadProfile();
-        host.SetPageAddress(m_settings.FavoritesUrl);
+        host.PageAddress(m_settings.FavoritesUrl);
         host.ShowMainWindow();
     } else {
         host.LoadSignUpDialog();
@@ -93,7 +93,7 @@ void Profile::SaveOptions(ProfileHost& host) {
         requireWritten();
     }
     ReadProfile();
-    host.SetPageAddress(m_settings.FavoritesUrl);
+    host.PageAddress(m_settings.FavoritesUrl);
 }
 
 double leadingNumber(std::string_view text) {

@@ -17,7 +17,7 @@ class ProfileHost {
 public:
     virtual ~ProfileHost() = default;
     // The HTML view's PageAddress.
-    virtual void SetPageAddress(const std::string& address) = 0;
+    virtual void PageAddress(const std::string& address) = 0;
     // Makes the main window visible.
     virtual void ShowMainWindow() = 0;
     // Loads the sign-up dialog (it shows itself).
