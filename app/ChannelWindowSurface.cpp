@@ -91,7 +91,7 @@ void ChannelWindowSurface::focus() {
     send({Kind::Focus, {}, {}, {}});
 }
 
-void ChannelWindowSurface::setPageAddress(const QString& address) {
+void ChannelWindowSurface::PageAddress(const QString& address) {
     m_page = address;
     send({Kind::Page, address, {}, {}});
 }

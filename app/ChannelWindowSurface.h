@@ -35,7 +35,7 @@ public:
     void minimise() override;
     void restoreNormal() override;
     void focus() override;
-    void setPageAddress(const QString& address) override;
+    void PageAddress(const QString& address) override;
     void setViewSize(int width, int height) override;
     void prepare() override;
     void end() override;

@@ -13,7 +13,7 @@ public:
     virtual ~HelperLauncher() = default;
     // The Help command; false when the viewer could not be started on the help file.
     virtual bool openHelp() = 0;
-    // Opens a file that ships with the program (see settings/ProgramFiles.h); false when that
+    // Opens a file that ships with the program (see system/ProgramFiles.h); false when that
     // could not be started.
     virtual bool openProgramFile(const QString& fileName) = 0;
     // Where the help file is expected, for the message shown when it cannot be opened.

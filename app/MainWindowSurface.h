@@ -20,7 +20,7 @@ public:
     virtual void minimise() = 0;
     virtual void restoreNormal() = 0;
     virtual void focus() = 0;
-    virtual void setPageAddress(const QString& address) = 0;
+    virtual void PageAddress(const QString& address) = 0;
     virtual void setViewSize(int width, int height) = 0;
     // The window will soon be needed: get it ready without showing it.
     virtual void prepare() {}

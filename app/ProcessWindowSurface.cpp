@@ -1,8 +1,8 @@
 #include "app/ProcessWindowSurface.h"
 
+#include "base/Messages.h"
 #include "components/QtText.h"
-#include "settings/Messages.h"
-#include "settings/ProgramFiles.h"
+#include "system/ProgramFiles.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -2,14 +2,14 @@
 
 #include "app/HelperLauncher.h"
 #include "app/MainWindowSurface.h"
+#include "base/Messages.h"
+#include "base/RunTimeError.h"
 #include "components/HtmlView.h"
-#include "components/MessageBox.h"
+#include "components/MessageBoxes.h"
 #include "components/QtText.h"
 #include "components/TrayIcon.h"
 #include "dialogs/CoreHosts.h"
 #include "settings/GlobalSettings.h"
-#include "settings/Messages.h"
-#include "settings/RunTimeError.h"
 
 #include <QAction>
 #include <QApplication>
@@ -76,7 +76,7 @@ void frmMain::Form_Load() {
         m_parts.tray.AddIcon();
         m_parts.tray.TipText(qtText(ProgramTitle));
         m_surface.hide();
-        m_surface.setPageAddress(BlankPage);
+        m_surface.PageAddress(BlankPage);
         // With a stored profile the window follows the check: it starts getting ready now.
         if (m_parts.profileStored && m_parts.profileStored())
             m_surface.prepare();
@@ -128,19 +128,19 @@ void frmMain::Form_Resize() {
     case StateMaximised:
         fitView();
         if (last != StateNormal)
-            m_surface.setPageAddress(favorites);
+            m_surface.PageAddress(favorites);
         m_trayrestore->setVisible(false);
         m_lastWindowState = StateMaximised;
         break;
     case StateMinimised:
-        m_surface.setPageAddress(BlankPage);
+        m_surface.PageAddress(BlankPage);
         m_trayrestore->setVisible(true);
         m_lastWindowState = StateMinimised;
         break;
     default:
         fitView();
         if (last != StateNormal && last != StateMaximised)
-            m_surface.setPageAddress(favorites);
+            m_surface.PageAddress(favorites);
         m_trayrestore->setVisible(false);
         m_lastWindowState = StateNormal;
         break;
@@ -175,7 +175,7 @@ void frmMain::closeCommand() {
         return;
     }
     m_trayrestore->setVisible(true);
-    m_surface.setPageAddress(BlankPage);
+    m_surface.PageAddress(BlankPage);
     m_surface.hide();
 }
 
@@ -252,20 +252,20 @@ void frmMain::TrayMouse(int Code) {
     m_surface.allowRestart();
     m_surface.show();
     focusMain();
-    m_surface.setPageAddress(QString::fromStdString(m_parts.settings.FavoritesUrl));
+    m_surface.PageAddress(QString::fromStdString(m_parts.settings.FavoritesUrl));
 }
 
 void frmMain::Restore() {
     m_surface.allowRestart();
     if (isMainMinimised())
         restoreMainToNormal();
-    m_surface.setPageAddress(QString::fromStdString(m_parts.settings.FavoritesUrl));
+    m_surface.PageAddress(QString::fromStdString(m_parts.settings.FavoritesUrl));
     m_surface.show();
     focusMain();
 }
 
 void frmMain::prepareDialogCommand() {
-    m_surface.setPageAddress(BlankPage);
+    m_surface.PageAddress(BlankPage);
     if (!isMainMinimised())
         putAway();
     m_trayoptions->setEnabled(false);
@@ -296,8 +296,8 @@ void frmMain::Exit() {
 
 // ---- DialogHost --------------------------------------------------------------------------
 
-void frmMain::setPageAddress(const QString& address) {
-    m_surface.setPageAddress(address);
+void frmMain::PageAddress(const QString& address) {
+    m_surface.PageAddress(address);
 }
 
 bool frmMain::isMainMinimised() const {

@@ -82,7 +82,7 @@ public:
     QMenu* trayMenu() const { return m_systraymenu.get(); }
 
     // DialogHost, which the core's routines reach through CoreHosts too.
-    void setPageAddress(const QString& address) override;
+    void PageAddress(const QString& address) override;
     bool isMainMinimised() const override;
     void restoreMainToNormal() override;
     void showMain() override;

@@ -1,8 +1,9 @@
 #include "app/DesktopSession.h"
 #include "app/HelperLauncher.h"
-#include "app/ProcessEnvironment.h"
 #include "app/ProcessWindowSurface.h"
+#include "app/ProgramVariant.h"
 #include "app/SystemNetwork.h"
+#include "app/TerminationWatcher.h"
 #include "app/frmMain.h"
 #include "components/ProgramIcon.h"
 #include "components/QtMessageBoxes.h"
@@ -11,51 +12,23 @@
 #include "components/QuietConsole.h"
 #include "dialogs/DialogSet.h"
 
+#include "base/Messages.h"
 #include "net/CheckServer.h"
 #include "net/TransientFetch.h"
-#include "settings/BuildConfig.h"
-#include "settings/Messages.h"
 #include "settings/Profile.h"
 #include "settings/Registry.h"
 #include "settings/RegistryStore.h"
-#include "settings/SingleInstance.h"
-#include "settings/TerminationSignals.h"
+#include "system/SingleInstance.h"
+#include "system/TerminationSignals.h"
 
 #include <QApplication>
 #include <QProcessEnvironment>
-
-#ifdef PELLAMARK_TEST_SERVICE_HOST
-#include "components/TestWindowJournal.h"
-#endif
 
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 using namespace pellamark;
-
-// The service host is fixed when the program is built; the copy used by the desktop tests is
-// built with its own.
-#ifdef PELLAMARK_TEST_SERVICE_HOST
-static constexpr std::string_view ServiceHost = PELLAMARK_TEST_SERVICE_HOST;
-#else
-static constexpr std::string_view ServiceHost = config::ServiceHost;
-#endif
-#ifndef PELLAMARK_WINDOW_PROGRAM
-#define PELLAMARK_WINDOW_PROGRAM "pellamark-window"
-#endif
-
-// How long the window process outlives a window put away. The desktop tests' build takes it from
-// the environment, to see the window come back without waiting long.
-static int windowGraceMs() {
-#ifdef PELLAMARK_TEST_SERVICE_HOST
-    bool ok = false;
-    const int ms = qEnvironmentVariableIntValue("PELLAMARK_WINDOW_GRACE_MS", &ok);
-    if (ok && ms >= 0)
-        return ms;
-#endif
-    return ProcessWindowSurface::DefaultGraceMs;
-}
 
 int main(int argc, char* argv[]) {
     // Until the event loop can take them (below), termination requests end start-up at once.
@@ -88,10 +61,10 @@ int main(int argc, char* argv[]) {
     auto store = makeUserRegistryStore();
     Registry registry(*store);
     GlobalSettings settings;
-    Profile profile(registry, settings, currentExecutable(), std::string(ServiceHost));
+    const ProgramVariant variant = programVariant();
+    Profile profile(registry, settings, currentExecutable(), std::string(variant.serviceHost));
 
-    ProcessWindowSurface surface(QStringLiteral(PELLAMARK_WINDOW_PROGRAM), windowEnvironment,
-                                 windowGraceMs());
+    ProcessWindowSurface surface(variant.windowProgram, windowEnvironment, variant.windowGraceMs);
     QtTrayIcon tray(programIcon());
     QtMessageBoxes messageBoxes;
     auto launcher = makeHelperLauncher(QCoreApplication::applicationDirPath());
@@ -99,10 +72,10 @@ int main(int argc, char* argv[]) {
     const UrlFetcher fetch = transientFetcher(currentExecutable().folder);
 
     frmMain window({surface, tray, messageBoxes, *launcher, settings,
-                    [&fetch](ServerCheckHost& host) {
+                    [&fetch, &variant](ServerCheckHost& host) {
                         NetworkWait wait;
                         wait.systemOffline = systemSaysOffline;
-                        return CheckServer(host, fetch, ServiceHost, wait);
+                        return CheckServer(host, fetch, variant.serviceHost, wait);
                     },
                     [&profile](ProfileHost& host) { profile.LoadProfile(host); },
                     [] {
@@ -116,9 +89,7 @@ int main(int argc, char* argv[]) {
 
     followDesktopSession(app, window);
 
-#ifdef PELLAMARK_TEST_SERVICE_HOST
-    TestWindowJournal journal;
-#endif
+    const std::unique_ptr<QObject> companion = makeProgramCompanion();
     window.Form_Load();
     // From here on the event loop takes the termination requests and ends the program the way
     // Exit does.

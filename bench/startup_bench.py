@@ -4,7 +4,7 @@ single-process web view tray wrapper (bench/baseline_tray.cpp), in the same run 
 kind of desktop. Not a test: it prints numbers.
 
     bench/startup_bench.py [--runs N] [--hidden SECONDS]
-        BUILD_DIR selects the build folder of the program (default build), BASELINE_DIR the one
+        BUILD_DIR selects the build folder of the program (default build/default), BASELINE_DIR the one
         holding bench/bench_baseline_tray (default: BUILD_DIR).
 
 Runs of the two programs are interleaved. Each run with a profile measures:
@@ -195,7 +195,7 @@ def main():
     parser.add_argument("--runs", type=int, default=5)
     parser.add_argument("--hidden", type=float, default=60.0, help="seconds hidden in the tray")
     args = parser.parse_args()
-    build = os.environ.get("BUILD_DIR", "build")
+    build = os.environ.get("BUILD_DIR", os.path.join("build", "default"))
     program = os.path.abspath(os.path.join(build, "app", "pellamark_e2e"))
     baseline = os.path.abspath(os.path.join(os.environ.get("BASELINE_DIR", build), "bench",
                                             "bench_baseline_tray"))

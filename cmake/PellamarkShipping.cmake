@@ -1,6 +1,6 @@
 # The files the program finds at run time: its help, its terms and the page view's engine module.
 # In the build tree they lie beside the program. Installed, they follow the GNU layout, and the
-# program finds them relative to its own folder (settings/ProgramFiles.h), so an installed tree
+# program finds them relative to its own folder (system/ProgramFiles.h), so an installed tree
 # works wherever it is put.
 include(GNUInstallDirs)
 # What is installed without naming a component is the program's: its package takes it.

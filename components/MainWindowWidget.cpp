@@ -1,10 +1,10 @@
 #include "components/MainWindowWidget.h"
 
+#include "base/Messages.h"
 #include "components/HtmlView.h"
 #include "components/ProgramIcon.h"
 #include "components/QtText.h"
 #include "components/WindowSystem.h"
-#include "settings/Messages.h"
 
 #include <QAction>
 #include <QCloseEvent>

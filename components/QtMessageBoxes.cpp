@@ -1,8 +1,8 @@
 #include "components/QtMessageBoxes.h"
 
+#include "base/Messages.h"
 #include "components/ProgramIcon.h"
 #include "components/QtText.h"
-#include "settings/Messages.h"
 
 #include <QMessageBox>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "components/MessageBox.h"
+#include "components/MessageBoxes.h"
 
 namespace pellamark {
 

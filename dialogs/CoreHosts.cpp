@@ -1,11 +1,11 @@
 #include "dialogs/CoreHosts.h"
 
-#include "components/MessageBox.h"
+#include "components/MessageBoxes.h"
 
 namespace pellamark {
 
-void CoreHosts::SetPageAddress(const std::string& address) {
-    m_host.setPageAddress(QString::fromStdString(address));
+void CoreHosts::PageAddress(const std::string& address) {
+    m_host.PageAddress(QString::fromStdString(address));
 }
 
 void CoreHosts::ShowMainWindow() {

@@ -15,7 +15,7 @@ public:
     CoreHosts(DialogHost& host, DialogLoader* loader) : m_host(host), m_loader(loader) {}
 
     // ProfileHost
-    void SetPageAddress(const std::string& address) override;
+    void PageAddress(const std::string& address) override;
     void ShowMainWindow() override;
     void LoadSignUpDialog() override;
 

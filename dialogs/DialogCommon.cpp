@@ -1,12 +1,12 @@
 #include "dialogs/DialogCommon.h"
 
-#include "components/MessageBox.h"
+#include "base/Messages.h"
+#include "base/RunTimeError.h"
+#include "components/MessageBoxes.h"
 #include "components/QtText.h"
 #include "components/WindowSystem.h"
 #include "settings/GlobalSettings.h"
-#include "settings/Messages.h"
 #include "settings/Profile.h"
-#include "settings/RunTimeError.h"
 
 #include <QAbstractButton>
 #include <QCloseEvent>
@@ -109,7 +109,7 @@ bool saveProfile(DialogHost& host, const std::function<void()>& write) {
 }
 
 void bringMainBack(const GlobalSettings& settings, DialogHost& host) {
-    host.setPageAddress(QString::fromStdString(settings.FavoritesUrl));
+    host.PageAddress(QString::fromStdString(settings.FavoritesUrl));
     if (host.isMainMinimised()) {
         // The command that opened the dialog left a minimised window where it was.
         host.restoreMainToNormal();

@@ -13,7 +13,7 @@ public:
     virtual ~DialogHost() = default;
 
     // HTML1.PageAddress on the main window's view.
-    virtual void setPageAddress(const QString& address) = 0;
+    virtual void PageAddress(const QString& address) = 0;
 
     // The main window.
     virtual bool isMainMinimised() const = 0;

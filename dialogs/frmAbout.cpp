@@ -1,9 +1,9 @@
 #include "dialogs/frmAbout.h"
 
+#include "base/Messages.h"
 #include "components/ProgramIcon.h"
 #include "components/QtText.h"
 #include "settings/GlobalSettings.h"
-#include "settings/Messages.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -66,7 +66,7 @@ void frmAbout::Form_Load() {
     runReported(host(), [this] {
         setWindowTitle(qtText(aboutTitle()));
         // Fixed text: the executable's own version record says 1.0.0.0.
-        lblVersion->setText(qtText(AboutVersion));
+        lblVersion->setText(qtText(aboutVersion()));
         lblTitle->setText(qtText(ProgramTitle));
         lblDescription->setText(qtText(AboutDescription));
         showAndActivate();

@@ -1,9 +1,9 @@
 #include "dialogs/frmOptions.h"
 
+#include "base/Messages.h"
 #include "components/QtText.h"
 #include "dialogs/CoreHosts.h"
 #include "settings/GlobalSettings.h"
-#include "settings/Messages.h"
 #include "settings/Profile.h"
 
 #include <QCheckBox>

@@ -1,9 +1,9 @@
 #include "dialogs/frmUserInfo.h"
 
-#include "components/MessageBox.h"
+#include "base/Messages.h"
+#include "components/MessageBoxes.h"
 #include "components/QtText.h"
 #include "settings/GlobalSettings.h"
-#include "settings/Messages.h"
 #include "settings/Profile.h"
 
 #include <QLabel>
@@ -106,7 +106,7 @@ void frmUserInfo::cmdOK_Click() {
             return;
         }
         m_profile.ReadProfile();
-        host().setPageAddress(QString::fromStdString(m_settings.FavoritesUrl));
+        host().PageAddress(QString::fromStdString(m_settings.FavoritesUrl));
         host().showMain();
         close();
     });

@@ -5,10 +5,10 @@
 #include <optional>
 #include <thread>
 
-#include "settings/BuildConfig.h"
-#include "settings/Messages.h"
-#include "settings/RunTimeError.h"
-#include "settings/ServiceAddress.h"
+#include "base/BuildConfig.h"
+#include "base/Messages.h"
+#include "base/RunTimeError.h"
+#include "base/ServiceAddress.h"
 
 namespace pellamark {
 

@@ -1,7 +1,7 @@
 #include "net/TransientFetch.h"
 
 #include "net/FetchProgram.h"
-#include "settings/ProgramFiles.h"
+#include "system/ProgramFiles.h"
 
 #include <cerrno>
 #include <csignal>

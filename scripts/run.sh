@@ -8,7 +8,7 @@ bash scripts/install-deps.sh >/dev/null
 cmake --preset default >/dev/null
 cmake --build --preset default --target pellamark pellamark-service
 
-build=build
+build=build/default
 host=$(sed -n 's/^PELLAMARK_SERVICE_HOST:STRING=//p' "$build/CMakeCache.txt")
 host=${host:-127.0.0.1:8480}
 addr=${host%:*}

@@ -1,9 +1,10 @@
 #include "settings/AutostartRunKey.h"
 
 #include "settings/DesktopEntry.h"
-#include "settings/DurableFile.h"
+#include "settings/FileFailure.h"
 #include "settings/RegName.h"
 #include "settings/RegistryStore.h"
+#include "system/DurableFile.h"
 
 #include <cerrno>
 #include <dirent.h>

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "settings/DurableFile.h"
+#include "settings/FileFailure.h"
+#include "system/DurableFile.h"
 
 #include <cstdint>
 #include <filesystem>

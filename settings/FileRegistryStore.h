@@ -1,9 +1,10 @@
 #pragma once
 
 #include "settings/AutostartRunKey.h"
-#include "settings/DurableFile.h"
+#include "settings/FileFailure.h"
 #include "settings/RegFileFormat.h"
 #include "settings/RegistryStore.h"
+#include "system/DurableFile.h"
 
 #include <chrono>
 #include <cstdint>

@@ -1,7 +1,9 @@
 #include "settings/Profile.h"
 
-#include "settings/Messages.h"
-#include "settings/ServiceAddress.h"
+#include "base/BuildConfig.h"
+#include "base/Messages.h"
+#include "base/ServiceAddress.h"
+#include "settings/UserId.h"
 
 #include <charconv>
 #include <cmath>
@@ -29,7 +31,7 @@ void Profile::setUserIdGenerator(std::function<std::string()> generator) {
 void Profile::LoadProfile(ProfileHost& host) {
     if (m_registry.RegKeyExists(HKEY_CURRENT_USER_, ProfileKey)) {
         ReadProfile();
-        host.SetPageAddress(m_settings.FavoritesUrl);
+        host.PageAddress(m_settings.FavoritesUrl);
         host.ShowMainWindow();
     } else {
         host.LoadSignUpDialog();
@@ -72,7 +74,7 @@ void Profile::CreateProfile() {
     store(ProfileKey, "UserId", userId);
     store(ProfileKey, "EmailAddress", m_settings.NewEmailAddress);
     store(ProfileKey, "PubId", "2");
-    store(ProfileKey, "Version", "1.00.00");
+    store(ProfileKey, "Version", std::string(config::ShownVersion));
     store(ProfileKey, "StartUp", "1");
     store(RunKey, m_executable.fileNameWithoutExtension, m_executable.fullPath);
 }
@@ -91,7 +93,7 @@ void Profile::SaveOptions(ProfileHost& host) {
         requireWritten();
     }
     ReadProfile();
-    host.SetPageAddress(m_settings.FavoritesUrl);
+    host.PageAddress(m_settings.FavoritesUrl);
 }
 
 double leadingNumber(std::string_view text) {

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "settings/ExecutableInfo.h"
 #include "settings/GlobalSettings.h"
 #include "settings/Registry.h"
+#include "system/ExecutableInfo.h"
 
 #include <cstdint>
 #include <functional>
@@ -17,7 +17,7 @@ class ProfileHost {
 public:
     virtual ~ProfileHost() = default;
     // The HTML view's PageAddress.
-    virtual void SetPageAddress(const std::string& address) = 0;
+    virtual void PageAddress(const std::string& address) = 0;
     // Makes the main window visible.
     virtual void ShowMainWindow() = 0;
     // Loads the sign-up dialog (it shows itself).
@@ -61,10 +61,6 @@ private:
     std::string m_serviceHost;
     std::function<std::string()> m_newUserId;
 };
-
-// Five letters a-z then ten digits, from a generator seeded with the clock mixed with the
-// operating system's random source.
-std::string generateUserId();
 
 // The number a text begins with (blanks before it ignored); 0 when it begins with none.
 double leadingNumber(std::string_view text);

@@ -1,4 +1,4 @@
-#include "settings/Profile.h"
+#include "settings/UserId.h"
 
 #include <array>
 #include <chrono>

@@ -3,6 +3,7 @@
 // decides nothing: it carries out the commands on its standard input and reports on its standard
 // output what the window system does. When its input closes (the program has ended, or has put
 // the window away for good) it ends at once.
+#include "base/Messages.h"
 #include "components/MainWindowWidget.h"
 #include "components/QtText.h"
 #include "components/QuietConsole.h"
@@ -10,11 +11,7 @@
 #include "components/WebHtmlView.h"
 #include "components/WindowChannel.h"
 #include "components/WindowEndpoint.h"
-#include "settings/Messages.h"
-
-#ifdef PELLAMARK_TEST_WINDOW_JOURNAL
-#include "components/TestWindowJournal.h"
-#endif
+#include "window/WindowVariant.h"
 
 #include <QApplication>
 #include <QThread>
@@ -103,9 +100,7 @@ int main(int argc, char* argv[]) {
     // The program's name: the web engine keeps its data under it.
     QApplication::setApplicationName(qtText(ProgramTitle));
     QGuiApplication::setDesktopFileName(qtText(DesktopFileName));
-#ifdef PELLAMARK_TEST_WINDOW_JOURNAL
-    TestWindowJournal journal;
-#endif
+    const std::unique_ptr<QObject> companion = makeWindowCompanion();
     QApplication::setQuitOnLastWindowClosed(false);
 
     auto* view = new WebHtmlView; // owned by the window

@@ -1,16 +1,16 @@
 // The three dialogs as real widgets: a recording main window, a real profile over a registry file
 // in a temporary folder.
+#include "RecordingMessageBoxes.h"
 #include "TempDir.h"
-#include "components/MessageBox.h"
+#include "base/BuildConfig.h"
+#include "base/RunTimeError.h"
 #include "dialogs/DialogCommon.h"
 #include "dialogs/DialogSet.h"
 #include "dialogs/frmAbout.h"
 #include "dialogs/frmOptions.h"
 #include "dialogs/frmUserInfo.h"
-#include "settings/BuildConfig.h"
 #include "settings/FileRegistryStore.h"
 #include "settings/Profile.h"
-#include "settings/RunTimeError.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -43,16 +43,10 @@ QString qs(const char* text) {
     return QString::fromUtf8(text);
 }
 
-class RecordingMessageBoxes : public MessageBoxes {
-public:
-    void MsgBox(const QString& text) override { texts.push_back(text); }
-    std::vector<QString> texts;
-};
-
 // The main window as the dialogs see it; every call is logged in order.
 class RecordingHost : public DialogHost {
 public:
-    void setPageAddress(const QString& address) override {
+    void PageAddress(const QString& address) override {
         log.push_back(QStringLiteral("page ") + address);
         if (failPageAddress) {
             throw RunTimeError(91, "Object variable not set");

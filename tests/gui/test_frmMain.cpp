@@ -2,20 +2,22 @@
 // its view, tray icon, message boxes, helper programs and dialogs.
 #include "app/frmMain.h"
 
+#include "RecordingMessageBoxes.h"
+
 #include "app/ChannelWindowSurface.h"
 #include "app/DesktopSession.h"
 #include "app/HelperLauncher.h"
 #include "app/MainWindowSurface.h"
+#include "base/BuildConfig.h"
+#include "base/RunTimeError.h"
 #include "components/HtmlView.h"
-#include "components/MessageBox.h"
+#include "components/MessageBoxes.h"
 #include "components/QuietConsole.h"
 #include "components/TrayIcon.h"
 #include "components/WindowEndpoint.h"
 #include "dialogs/DialogCommon.h"
 #include "net/CheckServer.h"
-#include "settings/BuildConfig.h"
 #include "settings/Profile.h"
-#include "settings/RunTimeError.h"
 
 #include <QAction>
 #include <QApplication>
@@ -77,7 +79,7 @@ struct WidgetSurface : MainWindowSurface {
     void minimise() override { widget.showMinimisedState(); }
     void restoreNormal() override { widget.restoreNormalState(); }
     void focus() override { widget.focus(); }
-    void setPageAddress(const QString& address) override { view.PageAddress(address); }
+    void PageAddress(const QString& address) override { view.PageAddress(address); }
     void setViewSize(int width, int height) override { widget.setViewSize(width, height); }
     bool isShown() const override { return widget.isVisible(); }
     int state() const override { return widget.state(); }
@@ -199,12 +201,6 @@ struct RecordingTray : TrayIcon {
     bool available = true;
 };
 
-struct RecordingBoxes : MessageBoxes {
-    explicit RecordingBoxes(QStringList& journal) : journal(journal) {}
-    void MsgBox(const QString& text) override { journal << QStringLiteral("MsgBox ") + text; }
-    QStringList& journal;
-};
-
 struct FakeLauncher : HelperLauncher {
     explicit FakeLauncher(QStringList& journal) : journal(journal) {}
     bool openHelp() override { return journal << QStringLiteral("openHelp"), helpWorks; }
@@ -254,7 +250,7 @@ public:
         }
         loadProfile = [this](ProfileHost& host) { // a stored profile
             settings.FavoritesUrl = Fav.toStdString();
-            host.SetPageAddress(settings.FavoritesUrl);
+            host.PageAddress(settings.FavoritesUrl);
             host.ShowMainWindow();
         };
         window =
@@ -346,7 +342,7 @@ public:
     MainWindowWidget* screen = nullptr;
     QRect normalGeometry;
     RecordingTray tray{journal};
-    RecordingBoxes boxes{journal};
+    RecordingMessageBoxes boxes{&journal};
     FakeLauncher launcher{journal};
     FakeDialogs dialogs{journal};
     std::function<bool(ServerCheckHost&)> checkServer = [](ServerCheckHost&) { return true; };
@@ -771,7 +767,7 @@ TEST_F(MainWindowTest, DialogsBringTheWindowBackThroughTheHost) {
     DialogHost& host = *window;
     EXPECT_TRUE(host.isMainMinimised());
     journal.clear();
-    host.setPageAddress(Fav);
+    host.PageAddress(Fav);
     host.restoreMainToNormal();
     settle();
     EXPECT_FALSE(screen->isMinimized());
@@ -789,9 +785,6 @@ public:
         graceMs = 100;
     }
     int pageLoads() const { return int(journal.count(QStringLiteral("page ") + Fav)); }
-    QStringList boxes() const {
-        return journal.filter(QRegularExpression(QStringLiteral("^MsgBox ")));
-    }
 };
 
 TEST_F(WindowProcessTest, AMaximisedWindowComesBackMaximisedWithoutAHandling) {
@@ -843,10 +836,11 @@ TEST_F(WindowProcessTest, AWindowThatCannotStartIsSaidOnceAndRestoreTriesAgain) 
     loopback->startFailure = QStringLiteral("the file /opt/pm/pellamark-window is missing");
     window->Form_Load(); // with a profile: prepared during the check, then shown
     settle();
-    EXPECT_EQ(boxes(), QStringList{QStringLiteral(
-                           "MsgBox Pellamark could not open its window: the file "
-                           "/opt/pm/pellamark-window is missing. Choose Restore in the tray menu "
-                           "to try again.")});
+    EXPECT_EQ(boxes.texts,
+              QStringList{QStringLiteral(
+                  "Pellamark could not open its window: the file "
+                  "/opt/pm/pellamark-window is missing. Choose Restore in the tray menu "
+                  "to try again.")});
     EXPECT_TRUE(item("trayrestore")->isVisible() && item("trayrestore")->isEnabled());
     EXPECT_EQ(ended, 0);
 
@@ -868,14 +862,16 @@ TEST_F(WindowProcessTest, AfterRepeatedQuickEndsOnlyTheUserStartsItAgain) {
             settle();
         }
         journal.clear();
+        boxes.texts.clear();
         loopback->die();
         settle();
-        ASSERT_EQ(boxes().size(), 1) << end;
-        EXPECT_TRUE(boxes()[0].contains(said)) << end;
-        EXPECT_EQ(boxes()[0].contains(QStringLiteral("%1 times in a row").arg(end)), end > 1);
+        ASSERT_EQ(boxes.texts.size(), 1) << end;
+        EXPECT_TRUE(boxes.texts[0].contains(said)) << end;
+        EXPECT_EQ(boxes.texts[0].contains(QStringLiteral("%1 times in a row").arg(end)), end > 1);
     }
-    EXPECT_TRUE(boxes()[0].endsWith(QStringLiteral("until you ask for it: choose Restore in the "
-                                                   "tray menu or click the tray icon.")));
+    EXPECT_TRUE(
+        boxes.texts[0].endsWith(QStringLiteral("until you ask for it: choose Restore in the "
+                                               "tray menu or click the tray icon.")));
     bringMainBack(settings, *window); // no loop: a dialog's closing does not start it
     settle();
     EXPECT_EQ(loopback->starts, ChannelWindowSurface::QuickEndsBeforeWaiting);
@@ -890,8 +886,8 @@ TEST_F(WindowProcessTest, WithoutANotificationAreaAWindowThatCannotStartEndsTheP
     loopback->startFailure = QStringLiteral("the file /opt/pm/pellamark-window is missing");
     window->Form_Load();
     settle();
-    ASSERT_EQ(boxes().size(), 1);
-    EXPECT_TRUE(boxes()[0].endsWith(
+    ASSERT_EQ(boxes.texts.size(), 1);
+    EXPECT_TRUE(boxes.texts[0].endsWith(
         QStringLiteral("Pellamark ends now; start it again once that is put right.")));
     EXPECT_EQ(ended, 1);
 }

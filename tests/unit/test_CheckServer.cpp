@@ -12,16 +12,16 @@
 #include <vector>
 
 #include "TestHttpServer.h"
+#include "base/BuildConfig.h"
+#include "base/Messages.h"
+#include "base/RunTimeError.h"
 #include "net/CheckServer.h"
-#include "settings/BuildConfig.h"
-#include "settings/Messages.h"
-#include "settings/RunTimeError.h"
 
 #ifndef _WIN32
 #include "InChild.h"
 #include "TempDir.h"
-#include "settings/SingleInstance.h"
-#include "settings/TerminationSignals.h"
+#include "system/SingleInstance.h"
+#include "system/TerminationSignals.h"
 
 #include <csignal>
 #include <iostream>

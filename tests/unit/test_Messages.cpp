@@ -1,5 +1,5 @@
-#include "settings/BuildConfig.h"
-#include "settings/Messages.h"
+#include "base/BuildConfig.h"
+#include "base/Messages.h"
 
 #include <gtest/gtest.h>
 

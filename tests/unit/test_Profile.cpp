@@ -1,7 +1,8 @@
 #include "RawValues.h"
 #include "ScratchRegistry.h"
+#include "base/ServiceAddress.h"
 #include "settings/Profile.h"
-#include "settings/ServiceAddress.h"
+#include "settings/UserId.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -29,7 +30,7 @@ constexpr const char* Host = "svc.test:8480";
 
 class RecordingHost : public ProfileHost {
 public:
-    void SetPageAddress(const std::string& address) override { calls.push_back("page " + address); }
+    void PageAddress(const std::string& address) override { calls.push_back("page " + address); }
     void ShowMainWindow() override { calls.push_back("show"); }
     void LoadSignUpDialog() override { calls.push_back("signup"); }
     std::vector<std::string> calls;

@@ -1,7 +1,7 @@
 #include "TempDir.h"
-#include "settings/BuildConfig.h"
-#include "settings/ExecutableInfo.h"
-#include "settings/ProgramFiles.h"
+#include "base/BuildConfig.h"
+#include "system/ExecutableInfo.h"
+#include "system/ProgramFiles.h"
 
 #include <gtest/gtest.h>
 

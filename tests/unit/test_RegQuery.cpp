@@ -75,7 +75,7 @@ std::string line(const std::string& name, const std::string& type, const std::st
 
 class NoHost : public ProfileHost {
 public:
-    void SetPageAddress(const std::string&) override {}
+    void PageAddress(const std::string&) override {}
     void ShowMainWindow() override {}
     void LoadSignUpDialog() override {}
 };

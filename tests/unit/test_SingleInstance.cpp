@@ -1,6 +1,6 @@
 #include "TempDir.h"
 #include "settings/FileRegistryStore.h"
-#include "settings/SingleInstance.h"
+#include "system/SingleInstance.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The single instance on Windows: a second process of the same user sees the first.
-#include "settings/SingleInstance.h"
+#include "system/SingleInstance.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Takes the program's single-instance lock in a process of its own, for the tests to see from
 // another. Exit code: 0 First, 1 AlreadyRunning, 2 Unchecked. With "hold" it keeps the lock until
 // its standard input ends.
-#include "settings/SingleInstance.h"
+#include "system/SingleInstance.h"
 
 #include <cstdio>
 #include <cstring>
