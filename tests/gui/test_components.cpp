@@ -118,6 +118,9 @@ TEST(WindowChannelTest, EveryMessageComesBackAsSentOnOneLine) {
         {Kind::State, {}, {}, {StateMaximised, 1024, 700, 12}},
         {Kind::Menu, QStringLiteral("menuoptions"), {}, {}},
         {Kind::Placed, {}, QByteArray("\n \n"), {}},
+        {Kind::Zoom, {}, {}, {125}},
+        {Kind::Zoomed, {}, {}, {50}},
+        {Kind::Renew, {}, {}, {}},
     };
     for (const WindowMessage& message : cases) {
         const QByteArray line = encodeWindowMessage(message);
