@@ -52,14 +52,19 @@ bool desktopPrefersDark() {
     return false;
 }
 
-// Tells the engine which preference to give the pages (their prefers-color-scheme). Read when
-// the engine starts; a setting of the user's own stays.
-void followPreference(bool dark) {
+// The engine's switches, read when it starts; a switch the user set stays as set.
+// - The preference given to the pages (their prefers-color-scheme).
+// - Its log on the console: only what ends it. A page it cannot load (a refused certificate, a
+//   name not found) is said on the view's own page; the engine would also write an error line for
+//   every try.
+void setEngineSwitches(bool dark) {
     QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-    if (flags.contains("--blink-settings"))
-        return;
-    flags += QByteArrayLiteral(" --blink-settings=preferredColorScheme=");
-    flags += dark ? '0' : '1'; // Blink's own numbering: 0 dark, 1 light
+    if (!flags.contains("--blink-settings")) {
+        flags += QByteArrayLiteral(" --blink-settings=preferredColorScheme=");
+        flags += dark ? '0' : '1'; // Blink's own numbering: 0 dark, 1 light
+    }
+    if (!flags.contains("--log-level"))
+        flags += QByteArrayLiteral(" --log-level=3");
     qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags.trimmed());
 }
 
@@ -110,7 +115,7 @@ public:
         if (!m_started) {
             m_started = true;
             m_dark = desktopPrefersDark();
-            followPreference(m_dark);
+            setEngineSwitches(m_dark);
             qRegisterMetaType<QDBusVariant>();
             QDBusConnection::sessionBus().connect(
                 PortalService, PortalPath, PortalSettings, QStringLiteral("SettingChanged"), this,
