@@ -43,6 +43,8 @@ bool ChannelWindowSurface::ensureRunning(bool tellFailure) {
         send({Kind::Page, m_page, {}, {}});
     if (m_viewSize.isValid())
         send({Kind::ViewSize, {}, {}, {m_viewSize.width(), m_viewSize.height()}});
+    if (m_zoomPercent != 100)
+        send({Kind::Zoom, {}, {}, {m_zoomPercent}});
     return true;
 }
 
@@ -169,8 +171,30 @@ void ChannelWindowSurface::handle(const WindowMessage& message) {
         if (m_shown)
             m_placement = message.data;
         break;
+    case Kind::Zoomed:
+        m_zoomPercent = message.numbers[0];
+        break;
+    case Kind::Renew:
+        renew();
+        break;
     default:
         break; // commands are not for this side
+    }
+}
+
+void ChannelWindowSurface::renew() {
+    // The same window again, where it was, as it was, from a window process of its own: for the
+    // logic nothing has changed, and the old window's last reports are older than the new show.
+    const bool shown = m_shown;
+    const bool minimised = m_state == StateMinimised;
+    stop();
+    if (!shown)
+        return;
+    m_shown = false;
+    show();
+    if (minimised && m_running) {
+        m_state = StateMinimised;
+        command(Kind::Minimise);
     }
 }
 

@@ -67,6 +67,7 @@ private:
     void send(const WindowMessage& message);
     void handle(const WindowMessage& message);
     void stop();
+    void renew();
 
     QTimer m_grace;
     bool m_running = false;
@@ -87,6 +88,7 @@ private:
     QString m_page;
     QSize m_viewSize;
     QByteArray m_placement;
+    int m_zoomPercent = 100;
 };
 
 } // namespace pellamark

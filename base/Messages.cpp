@@ -89,6 +89,11 @@ std::string windowStoppedReason(int signal, std::string_view lastWords) {
     return withLastWords("it was stopped by signal " + std::to_string(signal), lastWords);
 }
 
+std::string serverErrorPageText(int status) {
+    return "The favourites service cannot give out the page just now (it answered " +
+           std::to_string(status) + ").";
+}
+
 std::string aboutVersion() {
     return "Version " + std::string(config::ShownVersion);
 }

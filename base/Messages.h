@@ -38,6 +38,21 @@ std::string helpUnavailableMessage(std::string_view helpFilePath);
 // Shown in place of the page when the page view's engine cannot be loaded, with the reason.
 std::string pageViewUnavailableMessage(std::string_view reason);
 
+// The page view's own page, shown when the favourites page cannot be: one sentence for what
+// happened, then the way back.
+inline constexpr std::string_view UnreachablePageText =
+    "The favourites service cannot be reached at the moment.";
+inline constexpr std::string_view BrokenPageText =
+    "The connection to the favourites service broke off before the page came.";
+inline constexpr std::string_view NameNotFoundPageText =
+    "The favourites service's name could not be found: the network may not be up yet.";
+inline constexpr std::string_view UnsafePageText =
+    "The connection to the favourites service is not safe: its certificate was refused, so the "
+    "page is not shown.";
+std::string serverErrorPageText(int status);
+inline constexpr std::string_view RetryingPageText = "Pellamark tries again by itself.";
+inline constexpr std::string_view TryAgainLabel = "Try again";
+
 // The main window (a program of its own) could not be put on screen: it could not be started
 // (endsInARow 0), or it ended by itself right after starting, that many times in a row. With a
 // notification area the program goes on in it; without one it ends.

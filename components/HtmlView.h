@@ -27,6 +27,8 @@ public:
 
     // Pages will soon be shown: get ready for them (the window is not on screen yet).
     virtual void prepare() {}
+    // The pages' zoom (1 is none), as the user last set it.
+    virtual void setZoom(double) {}
 };
 
 // True for the addresses that mean "show nothing".

@@ -28,6 +28,8 @@ constexpr Shape Shapes[] = {
     {Kind::ViewSize, "view", 2, false, false},   {Kind::Placement, "placement", 0, false, true},
     {Kind::Close, "close", 0, false, false},     {Kind::State, "state", 4, false, false},
     {Kind::Menu, "menu", 0, true, false},        {Kind::Placed, "placed", 0, false, true},
+    {Kind::Zoom, "zoom", 1, false, false},       {Kind::Zoomed, "zoomed", 1, false, false},
+    {Kind::Renew, "renew", 0, false, false},
 };
 
 const Shape* shapeOf(Kind kind) {

@@ -16,7 +16,7 @@ namespace pellamark {
 // with each; every state report carries the number of the last one the window had carried out
 // when it took its picture. A report that predates the program's latest command tells of a window
 // that has since been changed, so the program goes by what it commanded until a newer one comes.
-inline constexpr int WindowChannelVersion = 2;
+inline constexpr int WindowChannelVersion = 3;
 
 struct WindowMessage {
     enum class Kind {
@@ -32,6 +32,7 @@ struct WindowMessage {
         Page,      // text: the address
         ViewSize,  // numbers 0, 1: width, height
         Placement, // data: the window's place, size and state, as the window last reported it
+        Zoom,      // number 0: the pages' zoom in percent, as the window last reported it
         // From the window.
         Close, // the window system's close command
         // Numbers 0, 1, 2, 3: window state, client width, client height, the number of the last
@@ -40,6 +41,8 @@ struct WindowMessage {
         State,
         Menu,   // text: the menu item chosen
         Placed, // data: as Placement
+        Zoomed, // number 0: the zoom the user set, in percent
+        Renew,  // the window wants to be made anew (its page view must start afresh)
     };
 
     Kind kind = Kind::Hello;

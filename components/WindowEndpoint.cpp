@@ -3,6 +3,8 @@
 #include "components/HtmlView.h"
 #include "components/MainWindowWidget.h"
 
+#include <cmath>
+
 namespace pellamark {
 
 namespace {
@@ -36,6 +38,14 @@ WindowEndpoint::WindowEndpoint(MainWindowWidget& window, HtmlView& view, Send se
 
 void WindowEndpoint::start() {
     m_send({Kind::Hello, {}, {}, {WindowChannelVersion}});
+}
+
+void WindowEndpoint::reportZoom(double factor) {
+    m_send({Kind::Zoomed, {}, {}, {static_cast<int>(std::lround(factor * 100))}});
+}
+
+void WindowEndpoint::askRenew() {
+    m_send({Kind::Renew, {}, {}, {}});
 }
 
 void WindowEndpoint::commanded(int number) {
@@ -77,6 +87,9 @@ bool WindowEndpoint::carryOut(const WindowMessage& message) {
         break;
     case Kind::Placement:
         m_window.restorePlacement(message.data);
+        break;
+    case Kind::Zoom:
+        m_view.setZoom(message.numbers[0] / 100.0);
         break;
     default:
         break; // reports are not for this side

@@ -29,6 +29,11 @@ public:
     // Carries out a command; false for a program that speaks another version of the channel.
     bool carryOut(const WindowMessage& message);
 
+    // What the page view asks of the program: the zoom the user set, to keep for the run; a new
+    // window (the view must start afresh).
+    void reportZoom(double factor);
+    void askRenew();
+
 private:
     void commanded(int number);
 

@@ -108,6 +108,8 @@ int main(int argc, char* argv[]) {
     QApplication::setWindowIcon(window.windowIcon());
 
     WindowEndpoint endpoint(window, *view, report);
+    QObject::connect(view, &WebHtmlView::zoomChanged, &endpoint, &WindowEndpoint::reportZoom);
+    QObject::connect(view, &WebHtmlView::renewWanted, &endpoint, &WindowEndpoint::askRenew);
     endpoint.start();
     CommandReader reader([&endpoint](const QByteArray& line) {
         const auto message = decodeWindowMessage(line);

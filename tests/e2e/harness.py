@@ -67,7 +67,8 @@ def write_png(path, width, height, rows):
 
 
 class ServiceStub:
-    """The favourites service on 127.0.0.1:port, answering every GET and recording it."""
+    """The favourites service on 127.0.0.1:port, answering every GET and recording it. A page is
+    its body, or a tuple (status, headers, body)."""
 
     def __init__(self, port, pages=None):
         self.pages = pages if pages is not None else {
@@ -83,12 +84,13 @@ class ServiceStub:
             def do_GET(self):
                 with stub._lock:
                     stub.requests.append((self.path, self.headers.get("User-Agent", "")))
-                body = stub.pages.get(self.path.split("?", 1)[0])
-                if body is None:
-                    self.send_response(404)
-                    body = b"missing"
-                else:
-                    self.send_response(200)
+                # A page is its body, or (status, headers, body).
+                page = stub.pages.get(self.path.split("?", 1)[0])
+                status, headers, body = ((404, {}, b"missing") if page is None else
+                                         page if isinstance(page, tuple) else (200, {}, page))
+                self.send_response(status)
+                for name, value in headers.items():
+                    self.send_header(name, value)
                 self.send_header("Content-Type", "text/html")
                 self.send_header("Content-Length", str(len(body)))
                 self.end_headers()

@@ -3,6 +3,8 @@
 #include "TempDir.h"
 #include "app/DesktopLauncher.h"
 #include "components/MainWindowWidget.h"
+#include "components/OwnPage.h"
+#include "components/PageRetry.h"
 #include "components/QtTrayIcon.h"
 #include "components/WebEngineEnvironment.h"
 #include "components/WebHtmlView.h"
@@ -12,6 +14,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QSignalSpy>
 #include <QTest>
 
 #include <gtest/gtest.h>
@@ -70,6 +73,64 @@ TEST(WebHtmlViewTest, AnEngineThatCannotBeLoadedIsSaidInTheView) {
     EXPECT_FALSE(view.engineStarted());
 }
 
+// Each failure in its own sentence, the way back a link to the address itself, escaped.
+TEST(OwnPageTest, SaysWhatHappenedAndLeadsBack) {
+    using Kind = PageFailure::Kind;
+    const QUrl address(QStringLiteral("http://h:8480/app/fav.asp?userid=a&emailid=\"x\"@y"));
+    const std::pair<PageFailure, const char*> cases[] = {
+        {{Kind::Unreachable, 0}, "cannot be reached at the moment."},
+        {{Kind::Broken, 0}, "broke off before the page came."},
+        {{Kind::NameNotFound, 0}, "name could not be found: the network may not be up yet."},
+        {{Kind::Certificate, 0}, "is not safe: its certificate was refused"},
+        {{Kind::ServerError, 503}, "cannot give out the page just now (it answered 503)."},
+    };
+    for (const auto& [failure, sentence] : cases) {
+        const QString html = ownPageHtml(failure, address);
+        EXPECT_TRUE(html.contains(QString::fromLatin1(sentence))) << sentence;
+        EXPECT_TRUE(html.contains(QStringLiteral(
+            "href=\"http://h:8480/app/fav.asp?userid=a&amp;emailid=%22x%22@y\">Try again</a>")))
+            << html.toStdString();
+        EXPECT_TRUE(html.contains(QStringLiteral("prefers-color-scheme: dark")));
+    }
+}
+
+// Tries grow from a few seconds to a minute; the network coming back tries soon; nothing runs
+// while the view is put away, and the wait goes on when it is back.
+TEST(PageRetryTest, WaitsLongerEachTimeAndOnlyOnScreen) {
+    PageRetry retry;
+    QSignalSpy tries(&retry, &PageRetry::retry);
+    std::vector<int> delays;
+    for (int i = 0; i < 8; ++i) {
+        retry.failed();
+        delays.push_back(retry.nextDelayMs());
+    }
+    EXPECT_EQ(delays, (std::vector<int>{2000, 4000, 8000, 16000, 32000, 60000, 60000, 60000}));
+
+    retry.setOnScreen(false);
+    retry.networkChanged();
+    QTest::qWait(PageRetry::AfterNetworkMs * 2);
+    EXPECT_EQ(tries.count(), 0) << "put away";
+    retry.setOnScreen(true);
+    retry.networkChanged();
+    EXPECT_TRUE(tries.wait(PageRetry::AfterNetworkMs * 4));
+
+    retry.stop();
+    EXPECT_FALSE(retry.pending());
+    retry.networkChanged(); // nothing failed: nothing to try
+    QTest::qWait(PageRetry::AfterNetworkMs * 2);
+    EXPECT_EQ(tries.count(), 1);
+    retry.failed();
+    EXPECT_EQ(retry.nextDelayMs(), PageRetry::FirstDelayMs) << "a new failure starts short";
+}
+
+TEST(WebHtmlViewTest, ZoomStepsAsABrowserDoes) {
+    EXPECT_EQ(WebHtmlView::zoomedIn(1.0), 1.1);
+    EXPECT_EQ(WebHtmlView::zoomedOut(1.0), 0.9);
+    EXPECT_EQ(WebHtmlView::zoomedIn(1.17), 1.25) << "from between two steps";
+    EXPECT_EQ(WebHtmlView::zoomedIn(5.0), 5.0);
+    EXPECT_EQ(WebHtmlView::zoomedOut(0.25), 0.25);
+}
+
 TEST(WebHtmlViewTest, OnlyWebAddressesLeaveForTheBrowser) {
     const std::pair<const char*, bool> cases[] = {{"http://example.org/a", true},
                                                   {"https://example.org/", true},
@@ -118,6 +179,9 @@ TEST(WindowChannelTest, EveryMessageComesBackAsSentOnOneLine) {
         {Kind::State, {}, {}, {StateMaximised, 1024, 700, 12}},
         {Kind::Menu, QStringLiteral("menuoptions"), {}, {}},
         {Kind::Placed, {}, QByteArray("\n \n"), {}},
+        {Kind::Zoom, {}, {}, {125}},
+        {Kind::Zoomed, {}, {}, {50}},
+        {Kind::Renew, {}, {}, {}},
     };
     for (const WindowMessage& message : cases) {
         const QByteArray line = encodeWindowMessage(message);

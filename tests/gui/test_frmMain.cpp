@@ -64,6 +64,7 @@ struct RecordingView : QWidget, HtmlView {
         resize(width(), int(h));
     }
     QWidget* widget() override { return this; }
+    void setZoom(double factor) override { journal << QStringLiteral("zoom %1").arg(factor); }
     QStringList& journal;
 };
 
@@ -131,6 +132,7 @@ struct LoopbackSurface : ChannelWindowSurface {
     }
     bool idle() const { return queue.empty(); }
     MainWindowWidget* widget() const { return end ? &end->widget : nullptr; }
+    WindowEndpoint* endpoint() const { return end ? &end->endpoint : nullptr; }
 
     std::function<void(MainWindowWidget&)> onStart;
     QString startFailure;
@@ -799,6 +801,24 @@ TEST_F(WindowProcessTest, AMaximisedWindowComesBackMaximisedWithoutAHandling) {
     EXPECT_TRUE(screen->isVisible() && screen->isMaximized());
     EXPECT_EQ(pageLoads(), 1) << "Restore's own, and no handling's";
     EXPECT_TRUE(item("trayrestore")->isVisible());
+    EXPECT_EQ(window->LastWindowState(), std::optional<int>(StateMaximised));
+}
+
+// A window made anew, after the grace period or because its page view must start afresh, has
+// the zoom the user set; and being made anew is no change of the window for the logic.
+TEST_F(WindowProcessTest, ANewWindowKeepsTheZoomAndARenewIsNoChange) {
+    startShown();
+    setState(StateMaximised);
+    loopback->endpoint()->reportZoom(1.5);
+    settle();
+    journal.clear();
+    loopback->endpoint()->askRenew();
+    settle();
+    EXPECT_EQ(loopback->starts, 2);
+    EXPECT_TRUE(screen->isVisible() && screen->isMaximized());
+    EXPECT_TRUE(journal.contains(QStringLiteral("zoom 1.5")));
+    EXPECT_EQ(pageLoads(), 1) << "the page it showed, and no handling's";
+    EXPECT_FALSE(item("trayrestore")->isVisible());
     EXPECT_EQ(window->LastWindowState(), std::optional<int>(StateMaximised));
 }
 
