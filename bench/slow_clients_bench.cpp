@@ -5,6 +5,8 @@
 // The held connections come from N loopback addresses (127.0.0.2 and up), the normal client from
 // 127.0.0.1. After the measurement the service gets SIGTERM while the connections are still held,
 // and the time until it has exited is printed too. Not a test: run it by hand.
+#include "ChildProcess.h"
+
 #include <httplib.h>
 
 #include <algorithm>
@@ -25,13 +27,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
@@ -51,48 +49,15 @@ double percentile(std::vector<double> values, double p) {
     return values[std::min(index, values.size() - 1)];
 }
 
-// The service binary on a free port of 127.0.0.1, its log discarded.
+// The service binary on a free port of 127.0.0.1.
 class ServiceProcess {
 public:
-    ServiceProcess(const std::string& binary, const std::filesystem::path& dataDir) {
-        int out[2];
-        if (pipe2(out, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe failed");
-        const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, devNull, STDERR_FILENO);
-        std::vector<std::string> args = {binary, "--listen", "127.0.0.1:0", "--data",
-                                         dataDir.string()};
-        std::vector<char*> argv;
-        for (auto& arg : args)
-            argv.push_back(arg.data());
-        argv.push_back(nullptr);
-        const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        ::close(devNull);
-        if (rc != 0) {
-            ::close(out[0]);
-            throw std::runtime_error("cannot start " + binary);
-        }
-        std::string line;
-        char c = 0;
-        pollfd p{out[0], POLLIN, 0};
-        while (::poll(&p, 1, 10'000) == 1 && ::read(out[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        ::close(out[0]);
-        const auto colon = line.rfind(':');
-        if (!line.starts_with("listening on ") || colon == std::string::npos)
+    ServiceProcess(const std::string& binary, const std::filesystem::path& dataDir)
+        : m_child({binary, "--listen", "127.0.0.1:0", "--data", dataDir.string()}) {
+        const std::string line = m_child.firstLine();
+        m_port = pellamark::testing::announcedPort(line);
+        if (m_port <= 0)
             throw std::runtime_error("the service did not start: " + line);
-        m_port = std::atoi(line.c_str() + colon + 1);
-    }
-    ~ServiceProcess() {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
     }
 
     int port() const { return m_port; }
@@ -101,19 +66,14 @@ public:
     // (the process is then killed).
     double terminate() {
         const auto start = Clock::now();
-        ::kill(m_pid, SIGTERM);
-        while (Clock::now() - start < 10s) {
-            if (::waitpid(m_pid, nullptr, WNOHANG) == m_pid) {
-                m_pid = -1;
-                return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
-            }
-            std::this_thread::sleep_for(1ms);
-        }
-        return -1;
+        m_child.signal(SIGTERM);
+        if (m_child.exitCode(10'000) < 0)
+            return -1;
+        return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
     }
 
 private:
-    pid_t m_pid = -1;
+    pellamark::testing::Child m_child;
     int m_port = 0;
 };
 

@@ -38,6 +38,18 @@ function(pellamark_gui_test name)
         PROPERTIES TIMEOUT 120 LABELS gui ENVIRONMENT QT_QPA_PLATFORM=offscreen)
 endfunction()
 
+# The service's tests need the tests' PostgreSQL cluster (the pellamark_postgres fixture, whose state
+# file PELLAMARK_PG_STATE names) and link the service's test support.
+function(pellamark_service_test name)
+    cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "LINK")
+    add_executable(${name} ${name}.cpp)
+    target_link_libraries(${name} PRIVATE pellamark_service_test_support GTest::gtest_main
+                                          ${arg_LINK})
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 30
+        PROPERTIES TIMEOUT 120 LABELS service FIXTURES_REQUIRED pellamark_postgres
+                   ENVIRONMENT "PELLAMARK_TEST_POSTGRES=${PELLAMARK_PG_STATE}")
+endfunction()
+
 function(pellamark_e2e_test name)
     cmake_parse_arguments(PARSE_ARGV 1 arg "" "SCRIPT;TIMEOUT;SKIP_REGULAR_EXPRESSION"
                           "ARGS;ENV")

@@ -16,13 +16,13 @@
 #       add), then with wrk -t2 -c32 on the pages of the 20-favourite users, and its peak
 #       resident memory is read
 #
-# BUILD_DIR selects the build folder (default: build, the default preset's).
+# BUILD_DIR selects the build folder (default: build/default, the default preset's).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-build=${BUILD_DIR:-build}
+build=${BUILD_DIR:-build/default}
 if [ ! -f "$build/CMakeCache.txt" ]; then
-    if [ "$build" = build ]; then
+    if [ "$build" = build/default ]; then
         cmake --preset default >/dev/null
     else
         cmake -S . -B "$build" -G Ninja >/dev/null

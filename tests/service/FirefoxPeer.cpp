@@ -1,5 +1,6 @@
 #include "FirefoxPeer.h"
 
+#include "ChildProcess.h"
 #include "TempDir.h"
 
 #include <sqlite3.h>
@@ -7,16 +8,12 @@
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
 #include <functional>
 #include <map>
 #include <netinet/in.h>
-#include <spawn.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -28,6 +25,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
+using pellamark::testing::Child;
 using pellamark::testing::readFile;
 using pellamark::testing::writeFile;
 
@@ -131,66 +129,6 @@ bool waitFor(std::chrono::steady_clock::duration timeout, const std::function<bo
     return true;
 }
 
-// Firefox and the processes it starts, in a process group of their own that is killed whole
-// unless Firefox has ended by itself.
-class Process {
-public:
-    Process(const fs::path& program, const std::vector<std::string>& args,
-            const std::vector<std::string>& env, const fs::path& log) {
-        std::vector<char*> argv;
-        argv.push_back(const_cast<char*>(program.c_str()));
-        for (const auto& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        std::vector<char*> envp;
-        for (const auto& entry : env)
-            envp.push_back(const_cast<char*>(entry.c_str()));
-        envp.push_back(nullptr);
-
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, log.c_str(),
-                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-        posix_spawnattr_setpgroup(&attributes, 0);
-        const int rc =
-            posix_spawn(&m_pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
-        posix_spawnattr_destroy(&attributes);
-        posix_spawn_file_actions_destroy(&actions);
-        if (rc != 0)
-            throw FirefoxPeer::NotStarted("cannot start " + program.string() + ": " +
-                                          std::strerror(rc));
-    }
-
-    ~Process() {
-        if (m_pid > 0)
-            ::kill(-m_pid, SIGKILL);
-        if (running())
-            ::waitpid(m_pid, nullptr, 0);
-    }
-
-    bool running() {
-        if (m_ended)
-            return false;
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_ended = true;
-            m_status = status;
-        }
-        return !m_ended;
-    }
-    int status() const { return m_status; }
-
-private:
-    pid_t m_pid = -1;
-    bool m_ended = false;
-    int m_status = 0;
-};
-
 // A Marionette connection, just enough to have Firefox quit the way a person quitting it does.
 class Marionette {
 public:
@@ -247,13 +185,8 @@ private:
     int m_id = 0;
 };
 
-std::string logTail(const fs::path& log) {
-    std::error_code ec;
-    if (!fs::exists(log, ec))
-        return "";
-    const std::string text = readFile(log);
-    return "\n--- Firefox's output (end) ---\n" +
-           text.substr(text.size() > 3000 ? text.size() - 3000 : 0);
+std::string logTail(Child& firefox) {
+    return "\n--- Firefox's output (end) ---\n" + firefox.outputTail(3000);
 }
 
 std::vector<FirefoxPeer::Place> readPlaces(const fs::path& database) {
@@ -344,7 +277,6 @@ FirefoxPeer::Result FirefoxPeer::importThenExport(const fs::path& file) {
     const fs::path profile = m_folder / "profile";
     const fs::path home = m_folder / "home";
     const fs::path bookmarks = m_folder / "bookmarks.html";
-    const fs::path log = m_folder / "firefox.log";
     fs::create_directories(profile);
     fs::create_directories(home / "tmp");
     fs::copy_file(file, bookmarks, fs::copy_options::overwrite_existing);
@@ -363,10 +295,17 @@ FirefoxPeer::Result FirefoxPeer::importThenExport(const fs::path& file) {
         "MOZ_DISABLE_AUTO_SAFE_MODE=1",
     };
 
-    Process firefox(
-        *program,
-        {"--headless", "--no-remote", "--marionette", "--profile", profile.string(), "about:blank"},
-        env, log);
+    // Firefox and the processes it starts, killed whole at the end.
+    std::optional<Child> started;
+    try {
+        started.emplace(std::vector<std::string>{program->string(), "--headless", "--no-remote",
+                                                 "--marionette", "--profile", profile.string(),
+                                                 "about:blank"},
+                        Child::Options{.environment = env, .ownGroup = true});
+    } catch (const std::runtime_error& e) {
+        throw NotStarted(e.what());
+    }
+    Child& firefox = *started;
 
     const fs::path portFile = profile / "MarionetteActivePort";
     std::string port;
@@ -379,7 +318,7 @@ FirefoxPeer::Result FirefoxPeer::importThenExport(const fs::path& file) {
     if (!listening || port.empty())
         throw NotStarted(std::string(listening ? "Firefox ended at start-up"
                                                : "Firefox did not come up within its time") +
-                         logTail(log));
+                         logTail(firefox));
 
     // Firefox clears the import pref once the import is done, and saves its prefs soon after.
     const fs::path prefs = profile / "prefs.js";
@@ -390,7 +329,7 @@ FirefoxPeer::Result FirefoxPeer::importThenExport(const fs::path& file) {
                    std::string::npos;
     });
     if (!imported)
-        throw std::runtime_error("Firefox did not import the bookmark file" + logTail(log));
+        throw std::runtime_error("Firefox did not import the bookmark file" + logTail(firefox));
 
     // From here on a bookmarks.html can only be the file Firefox writes when it quits.
     fs::remove(bookmarks);
@@ -404,13 +343,13 @@ FirefoxPeer::Result FirefoxPeer::importThenExport(const fs::path& file) {
         }
     }
     if (!waitFor(kQuitTimeout, [&] { return !firefox.running(); }))
-        throw std::runtime_error("Firefox did not quit" + logTail(log));
-    if (!WIFEXITED(firefox.status()) || WEXITSTATUS(firefox.status()) != 0)
-        throw std::runtime_error("Firefox ended with status " + std::to_string(firefox.status()) +
-                                 logTail(log));
+        throw std::runtime_error("Firefox did not quit" + logTail(firefox));
+    if (const int status = firefox.exitCode(0); status != 0)
+        throw std::runtime_error("Firefox ended with status " + std::to_string(status) +
+                                 logTail(firefox));
     std::error_code ec;
     if (!fs::exists(bookmarks, ec))
-        throw std::runtime_error("Firefox wrote no bookmark file on quitting" + logTail(log));
+        throw std::runtime_error("Firefox wrote no bookmark file on quitting" + logTail(firefox));
 
     return Result{readPlaces(profile / "places.sqlite"), readFile(bookmarks)};
 }

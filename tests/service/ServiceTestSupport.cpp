@@ -21,22 +21,9 @@ extern char** environ;
 
 namespace pellamark::service::testing {
 
-namespace {
+using pellamark::testing::runToEnd;
 
-// Runs a program to its end; its exit status, or -1 when it could not run.
-int runToEnd(std::vector<std::string> args) {
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
-        return -1;
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+namespace {
 
 std::vector<std::string> readLines(const std::filesystem::path& file) {
     std::ifstream in(file);
@@ -172,111 +159,6 @@ std::string TestStore::databaseOption() const {
                                                           : m_location.connection;
 }
 
-Child::Child(std::vector<std::string> args) {
-    int out[2];
-    int err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
-        throw std::runtime_error("pipe failed");
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    std::vector<char*> argv;
-    for (auto& arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    const int rc = posix_spawn(&m_pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(out[1]);
-    ::close(err[1]);
-    m_out = out[0];
-    m_err = err[0];
-    if (rc != 0) {
-        ::close(m_out);
-        ::close(m_err);
-        throw std::runtime_error("cannot start " + args[0]);
-    }
-    m_reader = std::thread([this] { drain(); });
-}
-
-Child::~Child() {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
-    // The pipes close with the child (and any child of its own that kept them).
-    m_reader.join();
-    ::close(m_out);
-    ::close(m_err);
-}
-
-void Child::drain() {
-    pollfd fds[2] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
-    int open = 2;
-    while (open > 0) {
-        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || fds[i].revents == 0)
-                continue;
-            char buffer[4096];
-            const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
-            std::lock_guard lock(m_mutex);
-            if (n > 0) {
-                (i == 0 ? m_outText : m_errText).append(buffer, static_cast<std::size_t>(n));
-            } else {
-                (i == 0 ? m_outClosed : m_errClosed) = true;
-                fds[i].fd = -1;
-                --open;
-            }
-            m_changed.notify_all();
-        }
-    }
-}
-
-std::string Child::firstLine() {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait_for(lock, std::chrono::seconds(10),
-                       [this] { return m_outText.find('\n') != std::string::npos || m_outClosed; });
-    return m_outText.substr(0, m_outText.find('\n'));
-}
-
-std::string Child::readAll(bool error) {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait_for(lock, std::chrono::seconds(30),
-                       [&] { return error ? m_errClosed : m_outClosed; });
-    return error ? m_errText : m_outText;
-}
-
-void Child::signal(int number) {
-    if (m_pid > 0)
-        ::kill(m_pid, number);
-}
-
-bool Child::running() {
-    if (m_pid <= 0)
-        return false;
-    int status = 0;
-    if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_pid = -1;
-        return false;
-    }
-    return true;
-}
-
-int Child::exitCode() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (m_pid > 0 && std::chrono::steady_clock::now() < deadline) {
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_pid = -1;
-            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-        }
-        ::usleep(10'000);
-    }
-    return -1;
-}
-
 httplib::Client clientFor(int port) {
     httplib::Client cli("127.0.0.1", port);
     cli.set_connection_timeout(5);
@@ -291,13 +173,6 @@ int countItems(const std::string& page) {
          at = page.find("<li class=\"fav\"", at + 1))
         ++count;
     return count;
-}
-
-int announcedPort(const std::string& line) {
-    const auto colon = line.rfind(':');
-    if (!line.starts_with("listening on ") || colon == std::string::npos)
-        return 0;
-    return std::atoi(line.c_str() + colon + 1);
 }
 
 SlowClients::SlowClients(int port, int count) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ChildProcess.h"
 #include "TempDir.h"
 #include "service/Service.h"
 
@@ -146,41 +147,8 @@ private:
     std::thread m_thread;
 };
 
-// A program started without a shell, killed at the end if it is still running. Its standard
-// output and error are read all along (a service logging into a full pipe would stop serving).
-class Child {
-public:
-    explicit Child(std::vector<std::string> args);
-    ~Child();
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-
-    // The first line on standard output, or empty after a few seconds without one.
-    std::string firstLine();
-    // Everything the child wrote to the stream until it closed it (bounded in time).
-    std::string readAll(bool error);
-    void signal(int number);
-    bool running();
-    // The exit status, or -1 when the child has not exited within ten seconds.
-    int exitCode();
-
-private:
-    void drain();
-
-    pid_t m_pid = -1;
-    int m_out = -1;
-    int m_err = -1;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::string m_outText;
-    std::string m_errText;
-    bool m_outClosed = false;
-    bool m_errClosed = false;
-    std::thread m_reader;
-};
-
-// The port of a service binary from its "listening on HOST:PORT" line, or 0.
-int announcedPort(const std::string& line);
+using pellamark::testing::announcedPort;
+using pellamark::testing::Child;
 
 // Connections to 127.0.0.1:port that send a request head one byte every half second and never
 // finish it, as a client on a very slow link or one holding connections on purpose would.
