@@ -50,7 +50,7 @@ std::size_t convertWith(void* converter, std::string_view in, std::string& out, 
             continue;
         if (errno == EINVAL && keepCut)
             break;
-        appendUtf8(out, kReplacement);
+        appendUtf8(out, ReplacementCharacter);
         ++inPtr;
         --inLeft;
         iconv(cd, nullptr, nullptr, nullptr, nullptr);
@@ -136,7 +136,7 @@ void Utf16Stream::convert(std::string_view bytes, std::string& out) {
 
 void Utf16Stream::finish(std::string& out) {
     if (!m_carry.empty())
-        appendUtf8(out, kReplacement);
+        appendUtf8(out, ReplacementCharacter);
     m_carry.clear();
 }
 

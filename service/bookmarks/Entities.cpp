@@ -113,7 +113,7 @@ bool decodeOne(std::string_view text, std::size_t& pos, std::string& out) {
         if (value >= 128 && value <= 159)
             cp = kWindows1252[value - 128];
         else if (value == 0)
-            cp = kReplacement;
+            cp = ReplacementCharacter;
         appendUtf8(out, cp); // appendUtf8 replaces surrogates and values past U+10FFFF
         pos = i;
         return true;

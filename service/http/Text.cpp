@@ -132,53 +132,6 @@ std::vector<std::string> fieldValues(const Fields& fields, std::string_view key)
     return values;
 }
 
-bool isValidUtf8(std::string_view text) {
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t extra = 0;
-        char32_t cp = 0;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            extra = 1;
-            cp = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            extra = 2;
-            cp = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            extra = 3;
-            cp = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + extra >= text.size())
-            return false;
-        for (std::size_t k = 1; k <= extra; ++k) {
-            const auto cont = static_cast<unsigned char>(text[i + k]);
-            if ((cont & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (cont & 0x3F);
-        }
-        // Overlong forms, surrogates and code points past U+10FFFF are all invalid.
-        static constexpr char32_t minimum[] = {0, 0x80, 0x800, 0x10000};
-        if (cp < minimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += extra + 1;
-    }
-    return true;
-}
-
-std::size_t utf8Length(std::string_view text) {
-    std::size_t count = 0;
-    for (char c : text) {
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
-            ++count;
-    }
-    return count;
-}
-
 std::string trim(std::string_view text) {
     constexpr std::string_view blanks = " \t\r\n";
     const auto first = text.find_first_not_of(blanks);

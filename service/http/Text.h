@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/text/Utf8.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -30,9 +32,6 @@ std::optional<std::string> fieldValue(const Fields& fields, std::string_view key
 
 // The values of every field named key, in order.
 std::vector<std::string> fieldValues(const Fields& fields, std::string_view key);
-
-bool isValidUtf8(std::string_view text);
-std::size_t utf8Length(std::string_view text);
 
 // Leading and trailing blanks (space, tab, CR, LF) removed.
 std::string trim(std::string_view text);

@@ -112,43 +112,6 @@ bool isWordCodePoint(char32_t c) {
     return true;
 }
 
-std::u32string decodeUtf8(std::string_view text) {
-    std::u32string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        const std::size_t extra = lead >= 0xF0 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
-        char32_t c = extra == 0 ? lead : lead & (0x3F >> extra);
-        bool valid = lead < 0x80 || (extra > 0 && i + extra < text.size());
-        for (std::size_t k = 1; valid && k <= extra; ++k) {
-            const auto cont = static_cast<unsigned char>(text[i + k]);
-            valid = (cont & 0xC0) == 0x80;
-            c = (c << 6) | (cont & 0x3F);
-        }
-        out += valid ? c : char32_t(lead);
-        i += valid ? extra + 1 : 1;
-    }
-    return out;
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 std::string foldCase(std::string_view text) {
     return fold(text, false);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/text/Utf8.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,9 +32,5 @@ std::string titleSortKey(std::string_view title);
 // Whether a code point counts as a letter or digit for words and tags: ASCII letters and
 // digits, and anything beyond ASCII that is not punctuation, a symbol or a blank.
 bool isWordCodePoint(char32_t codePoint);
-
-// Decodes valid UTF-8 (see isValidUtf8); an invalid byte comes out as itself.
-std::u32string decodeUtf8(std::string_view text);
-void appendUtf8(std::string& out, char32_t codePoint);
 
 } // namespace pellamark::service
