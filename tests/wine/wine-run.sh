@@ -27,8 +27,9 @@ win64) loader=/usr/lib/wine/wine64 wineserver=/usr/lib/wine/wineserver64 ;;
     exit 2
     ;;
 esac
-# Elsewhere than Debian the loaders are on the PATH.
-[ -e "$loader" ] || loader=$(command -v "${loader##*/}" || echo "$loader")
+# Elsewhere than Debian the loaders are on the PATH. (Debian's own `wine` on the PATH runs the
+# 64-bit loader when the 32-bit one is not installed, so it does not count there.)
+[ -e "$loader" ] || [ -d /usr/lib/wine ] || loader=$(command -v "${loader##*/}" || echo "$loader")
 [ -e "$wineserver" ] || wineserver=$(command -v wineserver || echo "$wineserver")
 
 # Wine without a display, a proxy or the desktop: no dialog can wait for an answer, no request
