@@ -172,7 +172,7 @@ std::string TestStore::databaseOption() const {
                                                           : m_location.connection;
 }
 
-Child::Child(std::vector<std::string> args) {
+Child::Child(std::vector<std::string> args, const std::filesystem::path& input) {
     int out[2];
     int err[2];
     if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
@@ -181,6 +181,8 @@ Child::Child(std::vector<std::string> args) {
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO,
+                                     input.empty() ? "/dev/null" : input.c_str(), O_RDONLY, 0);
     std::vector<char*> argv;
     for (auto& arg : args)
         argv.push_back(arg.data());

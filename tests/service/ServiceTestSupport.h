@@ -150,7 +150,8 @@ private:
 // output and error are read all along (a service logging into a full pipe would stop serving).
 class Child {
 public:
-    explicit Child(std::vector<std::string> args);
+    // Standard input reads the file, or nothing.
+    explicit Child(std::vector<std::string> args, const std::filesystem::path& input = {});
     ~Child();
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
