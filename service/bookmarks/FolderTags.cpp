@@ -96,10 +96,13 @@ std::vector<std::string> importedTags(const Bookmark& bookmark) {
     for (const auto& entry : bookmark.tags)
         if (auto tag = tagFromText(entry))
             addOnce(listed, std::move(*tag));
-    // TAGS that name the folders' tag are the favourite's own list, as written, in its order
-    // (a file of ours); otherwise the folders' tag comes first.
-    if (!folderTag || std::any_of(listed.begin(), listed.end(),
-                                  [&](const auto& tag) { return sameTag(tag, *folderTag); }))
+    // TAGS whose first tag with a hierarchy is the folders' tag are the favourite's own list,
+    // in its order and spelling (as the writer writes it); otherwise the folders' tag comes first
+    // (a browser that sorts the tags keeps the favourite in its folder).
+    const auto firstPath = std::find_if(listed.begin(), listed.end(), [](const auto& tag) {
+        return tag.find('/') != std::string::npos;
+    });
+    if (!folderTag || (firstPath != listed.end() && sameTag(*firstPath, *folderTag)))
         return listed;
     std::vector<std::string> tags{*folderTag};
     for (auto& tag : listed)
