@@ -202,8 +202,10 @@ int main(int argc, char** argv) {
 
     start = Clock::now();
     res = client.Get((pagePath("benchlarge000001") + "&action=export").c_str());
-    std::printf("export of the 100,000: %.2f s, status %d, %.1f MB\n", secondsSince(start),
-                res ? res->status : -1, res ? double(res->body.size()) / 1e6 : 0.0);
+    std::printf("export of the 100,000: %.2f s, status %d, %.1f MB; service peak resident memory "
+                "since its start %.1f MB\n",
+                secondsSince(start), res ? res->status : -1,
+                res ? double(res->body.size()) / 1e6 : 0.0, memoryOf(pid, "VmHWM:"));
     ok = ok && res && res->status == 200;
     return ok ? 0 : 1;
 }
