@@ -386,8 +386,8 @@ struct HttpServer::Callbacks {
             return MHD_YES;
         auto& [fieldName, value] = upload.fields.back();
         value.append(data, size);
-        if (fieldName == settings.gateField && value == settings.gateValue)
-            state.gateOpen = true;
+        if (fieldName == settings.gateField)
+            state.gateOpen = value == settings.gateValue;
         return MHD_YES;
     }
 
@@ -442,6 +442,8 @@ struct HttpServer::Callbacks {
                                    Clock::now() - state->headTime));
         state->answered = false;
         state->headComplete = false;
+        // The upload's file goes now, not when the kept-alive connection closes.
+        state->endUpload();
         // The next request on a kept-alive connection has the same time to arrive.
         server.arm(*state, server.m_settings.requestDeadline);
     }
