@@ -52,6 +52,11 @@ struct HttpServer::Connection {
     void endUpload();
 };
 
+ResponseFile::~ResponseFile() {
+    if (fd >= 0)
+        ::close(fd);
+}
+
 UploadedForm::~UploadedForm() {
     if (file >= 0)
         ::close(file);
@@ -80,9 +85,24 @@ std::optional<std::size_t> parseLength(const std::optional<std::string>& text) {
     return value;
 }
 
+MHD_Response* fileResponse(const ResponseFile& file) {
+    const off_t size = ::lseek(file.fd, 0, SEEK_END);
+    // The server reads and closes a descriptor of its own.
+    const int fd = size >= 0 ? ::fcntl(file.fd, F_DUPFD_CLOEXEC, 0) : -1;
+    if (fd < 0)
+        return nullptr;
+    MHD_Response* response = MHD_create_response_from_fd(static_cast<std::uint64_t>(size), fd);
+    if (!response)
+        ::close(fd);
+    return response;
+}
+
 MHD_Result queue(MHD_Connection* connection, const HttpResponse& answer) {
-    MHD_Response* response = MHD_create_response_from_buffer(
-        answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
+    MHD_Response* response =
+        answer.file ? fileResponse(*answer.file)
+                    : MHD_create_response_from_buffer(answer.body.size(),
+                                                      const_cast<char*>(answer.body.data()),
+                                                      MHD_RESPMEM_MUST_COPY);
     if (!response)
         return MHD_NO;
     for (const auto& [name, value] : answer.headers)
@@ -100,7 +120,8 @@ HttpResponse plainText(int status, std::string text) {
     return response;
 }
 
-// A private file that no other process can open and that is gone once closed.
+} // namespace
+
 int temporaryFile(const std::string& folder) {
     int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
     if (fd >= 0)
@@ -112,6 +133,8 @@ int temporaryFile(const std::string& folder) {
         ::unlink(name.c_str());
     return fd;
 }
+
+namespace {
 
 bool writeAll(int fd, const char* data, std::size_t size) {
     while (size > 0) {

@@ -49,10 +49,21 @@ struct HttpRequest {
     std::optional<std::string> header(std::string_view name) const;
 };
 
+// A file to answer with, from its start to its end; closed with the last of its owners.
+struct ResponseFile {
+    explicit ResponseFile(int descriptor) : fd(descriptor) {}
+    ~ResponseFile();
+    ResponseFile(const ResponseFile&) = delete;
+    ResponseFile& operator=(const ResponseFile&) = delete;
+    int fd;
+};
+
 struct HttpResponse {
     int status = 200;
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    // Sent instead of body when set: a large answer made on disk, not in memory.
+    std::shared_ptr<ResponseFile> file;
 
     void setHeader(std::string name, std::string value) {
         headers.emplace_back(std::move(name), std::move(value));
@@ -62,6 +73,9 @@ struct HttpResponse {
         setHeader("Content-Type", std::move(type));
     }
 };
+
+// A private file in the folder that no other process can open and that is gone once closed, or -1.
+int temporaryFile(const std::string& folder);
 
 // Requests that may bring a file much larger than the body bound: forms posted as
 // multipart/form-data, read by libmicrohttpd's form reader as they arrive, the file written to a
