@@ -344,13 +344,29 @@ TEST_P(ImportHttp, AnUploadTooLargeCutOffOrStalledHalfWayChangesNothing) {
     sendAll(fd, postHead(User, body.size()) + body.substr(0, body.size() / 2));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ::close(fd);
-    // The client stops sending: the service drops the connection after the deadline.
-    fd = connectTo(running->port());
-    sendAll(fd, postHead(User, body.size()) + body.substr(0, body.size() / 2));
+    // Clients that stop sending: while four uploads are under way a fifth must wait, and the
+    // service drops them after the deadline.
+    std::vector<int> stalled;
+    for (int i = 0; i < 4; ++i) {
+        stalled.push_back(connectTo(running->port()));
+        sendAll(stalled.back(), postHead(User, body.size()) + body.substr(0, body.size() / 2));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto busy = post(User, importForm(bookmarkFile(link("https://busy.example.org/", "Busy"))));
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->status, 503);
+    EXPECT_EQ(busy->body, "Too many files are being sent at once. Please try again shortly.\n");
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(readAnswer(fd), "");
+    for (int stalledFd : stalled) {
+        EXPECT_EQ(readAnswer(stalledFd), "");
+        ::close(stalledFd);
+    }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
-    ::close(fd);
+    // A body that is no form at all.
+    busy = cli->Post(pagePath(User).c_str(), "not a form", "multipart/form-data");
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->status, 400);
+    EXPECT_EQ(busy->body, "The form could not be read.\n");
 
     EXPECT_EQ(lines(store(), User, since),
               std::vector<std::string>{"https://kept.example.org/|Kept||now|now|"});
