@@ -15,6 +15,11 @@
 #       the 500th page by its key, a search, a tag filter, pages of 20-favourite users, edit,
 #       add), then with wrk -t2 -c32 on the pages of the 20-favourite users, and its peak
 #       resident memory is read
+#   scripts/bench-service.sh --import
+#       bookmark files through HTTP, for each store a service process: import of 10,000 bookmarks
+#       in 300 folders 4 deep, import of 100,000 (~100 MB with ICON data) with the service's
+#       resident memory sampled throughout and another user's page views and adds timed
+#       meanwhile, then the export of the 100,000; the load average is printed with each
 #
 # BUILD_DIR selects the build folder (default: build/default, the default preset's).
 set -euo pipefail
@@ -35,7 +40,7 @@ case ${1:-} in
     cmake --build "$build" --target bench_slow_clients pellamark-service
     exec "$build/bench/bench_slow_clients" "$@"
     ;;
---stores | --large)
+--stores | --large | --import)
     mode=$1
     shift
     ;;
@@ -45,7 +50,8 @@ case ${1:-} in
     ;;
 esac
 
-cmake --build "$build" --target bench_service pellamark-service
+cmake --build "$build" --target bench_service bench_service_import bench_bookmark_file \
+    pellamark-service
 cluster=tests/service/postgres-cluster.sh
 work=$(mktemp -d)
 pids=()
@@ -84,9 +90,32 @@ fi
 connection=$(sed -n 2p "$work/cluster")
 folder=$(sed -n 3p "$work/cluster")
 bin=$(sed -n 4p "$work/cluster")
-for db in bench_one bench_two bench_large; do
+for db in bench_one bench_two bench_large bench_import; do
     "$bin/createdb" -h "$folder" -U postgres "$db"
 done
+
+if [ "$mode" = --import ]; then
+    echo "== generating the bookmark files"
+    "$build/bench/bench_bookmark_file" --bookmarks 10000 --keep "$work/small.html" | head -1
+    "$build/bench/bench_bookmark_file" --bookmarks 100000 --keep "$work/large.html" | head -1
+    for store in sqlite postgresql; do
+        if [ $store = sqlite ]; then
+            location="sqlite:$work/import"
+        else
+            location="${connection/dbname=postgres/dbname=bench_import}"
+        fi
+        start_service --database "$location"
+        service_pid=${pids[-1]}
+        echo "== $store: $(uptime)"
+        "$build/bench/bench_service_import" --target "127.0.0.1:$port" --pid "$service_pid" \
+            --small "$work/small.html" --large "$work/large.html" || true
+        echo "== $store done: $(uptime)"
+        kill "$service_pid"
+        wait "$service_pid" 2>/dev/null || true
+        echo
+    done
+    exit 0
+fi
 
 if [ "$mode" = --large ]; then
     command -v wrk >/dev/null || { echo "bench-service: wrk is missing (scripts/install-deps.sh)" >&2; exit 1; }

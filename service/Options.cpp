@@ -68,7 +68,14 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
     Options options;
     std::optional<StoreLocation> store;
     std::string storeOption;
-    for (std::size_t i = 0; i < args.size(); ++i) {
+    std::size_t first = 0;
+    if (!args.empty() && (args[0] == "import" || args[0] == "export")) {
+        options.command = args[0] == "import" ? Options::Command::Import : Options::Command::Export;
+        first = 1;
+    }
+    const bool transfer = options.command != Options::Command::Serve;
+    bool hasFile = false;
+    for (std::size_t i = first; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> value;
         if (const auto eq = name.find('='); name.starts_with("--") && eq != std::string::npos) {
@@ -82,6 +89,9 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
                 return args[++i];
             return std::nullopt;
         };
+        if (transfer && (name == "--listen" || name == "--public-origin" ||
+                         name == "--connections-per-address"))
+            return name + " is for serving the pages, not for " + args[0];
         if (name == "--help" || name == "-h") {
             if (value)
                 return "--help takes no value";
@@ -125,9 +135,26 @@ std::variant<Options, std::string> parseOptions(const std::vector<std::string>& 
             if (!value)
                 return "--connections-per-address needs a number (0 for no limit)";
             options.connectionsPerAddress = *value;
+        } else if (name == "--user" && transfer) {
+            const auto text = takeValue();
+            if (!text || text->empty())
+                return "--user needs the user id (userid)";
+            options.user = *text;
+        } else if (options.command == Options::Command::Import && !hasFile &&
+                   (name == "-" || !name.starts_with("-"))) {
+            options.file = name;
+            hasFile = true;
+        } else if (transfer && (!name.starts_with("-") || name == "-")) {
+            return "unexpected argument: " + args[i];
         } else {
             return "unknown option: " + args[i];
         }
+    }
+    if (transfer && !options.help) {
+        if (options.user.empty())
+            return args[0] + " needs --user USERID";
+        if (options.command == Options::Command::Import && !hasFile)
+            return "import needs the bookmark file (FILE, or - for standard input)";
     }
     options.store = store ? *store : StoreLocation::sqlite(defaultDataDir(env));
     if (options.store.kind == StoreLocation::Kind::Sqlite && options.store.folder.empty() &&
@@ -140,8 +167,16 @@ std::string usage(const std::string& program) {
     return "Usage: " + program +
            " [--listen HOST:PORT] [--data DIR | --database LOCATION]\n"
            "       [--public-origin URL]... [--connections-per-address N]\n"
+           "       " +
+           program +
+           " import --user USERID [--data DIR | --database LOCATION] FILE\n"
+           "       " +
+           program +
+           " export --user USERID [--data DIR | --database LOCATION]\n"
            "\n"
-           "Serves the Pellamark favourites pages.\n"
+           "Serves the Pellamark favourites pages. import reads a bookmark file (as browsers\n"
+           "export it; - for standard input) into the user's favourites, all of it or nothing,\n"
+           "and says what it did; export writes the user's favourites as one to standard output.\n"
            "\n"
            "  --listen HOST:PORT  address to listen on (default 127.0.0.1:8480); port 0 picks a\n"
            "                      free port. An IPv6 host goes in brackets: [::1]:8480\n"
@@ -167,6 +202,7 @@ std::string usage(const std::string& program) {
            "  --connections-per-address N\n"
            "                      connections one client address may hold open at once (default\n"
            "                      64; 0: no limit, for a service only a reverse proxy reaches)\n"
+           "  --user USERID       import and export: whose favourites\n"
            "  --help              show this text\n"
            "\n"
            "The first line on standard output is \"listening on HOST:PORT\". One line per request\n"
@@ -191,6 +227,12 @@ std::string usage(const std::string& program) {
            "lies\n"
            "                      below them) go from every favourite\n"
            "  action=rename-tag   tag and to: the tag and its subtree, on every favourite\n"
+           "  action=import       sent as multipart/form-data, the field action first, then the\n"
+           "                      bookmark file in the field file (up to 256 MiB): folders\n"
+           "                      become tags, an address already there gets the new tags and\n"
+           "                      keeps the earlier date; answered with the page and the counts\n"
+           "A GET with action=export (and q, tag, sort) answers the favourites it matches as a\n"
+           "bookmark file to save.\n"
            "Tags are separated by blanks or commas; a tag is letters, digits and - _ . + with\n"
            "/ between levels, up to 64 characters, 20 per favourite, matched without regard to\n"
            "case. A refused form is answered 400 (404 for a favourite that is not the user's),\n"

@@ -13,6 +13,11 @@
 namespace pellamark::service {
 
 struct Options {
+    // Serving the pages, or moving one user's favourites in or out as a bookmark file.
+    enum class Command { Serve, Import, Export };
+    Command command = Command::Serve;
+    std::string user; // import and export: whose favourites
+    std::string file; // import: the bookmark file, "-" for standard input
     std::string host = "127.0.0.1";
     int port = 8480;
     StoreLocation store;

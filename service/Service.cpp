@@ -5,13 +5,19 @@
 #include "service/pages/Pages.h"
 
 #include "service/store/Tags.h"
+#include "service/transfer/BookmarkTransfer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <variant>
+
+#include <unistd.h>
 
 namespace pellamark::service {
 
@@ -22,6 +28,7 @@ constexpr const char* Plain = "text/plain; charset=utf-8";
 constexpr const char* PagePath = "/app/fav.asp";
 constexpr const char* ProbePath = "/app/apphtml.html";
 constexpr std::size_t MaxBodyBytes = 64 * 1024;
+constexpr std::size_t MaxImportBytes = 256 * 1024 * 1024;
 // The keys the client puts in the page's address; the page hands them on in every link.
 constexpr std::string_view ClientKeys[] = {"userid", "emailid", "pubid", "version"};
 
@@ -116,11 +123,21 @@ void plain(HttpResponse& response, int status, std::string text) {
     response.setContent(std::move(text), Plain);
 }
 
-bool isFormBody(const HttpRequest& request) {
+std::string contentType(const HttpRequest& request) {
     std::string type = request.header("Content-Type").value_or("");
     for (auto& c : type)
         c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-    return type.starts_with("application/x-www-form-urlencoded");
+    return type;
+}
+
+bool isFormBody(const HttpRequest& request) {
+    return contentType(request).starts_with("application/x-www-form-urlencoded");
+}
+
+// Where an upload is spooled: the temporary folder the environment names, else /tmp.
+std::string uploadFolder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder && *folder == '/' ? folder : "/tmp";
 }
 
 bool isRead(const HttpRequest& request) {
@@ -157,6 +174,14 @@ Service::Service(ServiceConfig config)
     settings.maxBodyBytes = MaxBodyBytes;
     settings.connectionsPerAddress = m_config.connectionsPerAddress;
     settings.requestDeadline = m_config.requestDeadline;
+    // A bookmark file of 100,000 favourites with their icons is some 100 MB.
+    settings.upload.accepts = [](const HttpRequest& head) {
+        return head.path == PagePath && contentType(head).starts_with("multipart/form-data");
+    };
+    settings.upload.gateField = "action";
+    settings.upload.gateValue = "import";
+    settings.upload.maxBytes = MaxImportBytes;
+    settings.upload.folder = uploadFolder();
     HttpServer::Completed completed;
     if (m_config.log)
         completed = [this](const HttpRequest& request, int status,
@@ -228,7 +253,8 @@ void Service::route(const HttpRequest& request, HttpResponse& response) {
     }
 }
 
-void Service::showPage(const HttpRequest& request, HttpResponse& response) {
+void Service::showPage(const HttpRequest& request, HttpResponse& response,
+                       const std::string& notice) {
     const std::string query = rawQuery(request);
     const auto fields = parseFields(query, false);
     const std::string userId = fieldValue(fields, "userid").value_or("");
@@ -242,8 +268,13 @@ void Service::showPage(const HttpRequest& request, HttpResponse& response) {
     content.clientQuery = clientQuery(query);
     content.pageAddress = pageAddress(query);
     content.view = viewOf(query);
+    content.notice = notice;
     if (const auto problem = viewProblem(content.view)) {
         refuse(response, 400, *problem, viewAddress(content.clientQuery, PageView{}));
+        return;
+    }
+    if (isRead(request) && fieldValue(parseFields(query, true), "action") == "export") {
+        exportFavourites(userId, content.view, response);
         return;
     }
     const auto listQuery = *queryFor(content.view);
@@ -254,6 +285,39 @@ void Service::showPage(const HttpRequest& request, HttpResponse& response) {
         content.editing = m_store->find(userId, *content.view.edit);
     setPageHeaders(response);
     response.setContent(favouritesPage(content), Html);
+}
+
+void Service::exportFavourites(const std::string& userId, PageView view, HttpResponse& response) {
+    // Every favourite the view matches, not only its page.
+    view.after.clear();
+    // Written to a temporary file and sent from there: 100,000 favourites make some 25 MB.
+    auto file = std::make_shared<ResponseFile>(temporaryFile(uploadFolder()));
+    if (file->fd < 0)
+        throw std::runtime_error("cannot make a temporary file for the export");
+    std::string buffer;
+    auto flush = [&] {
+        for (std::string_view rest = buffer; !rest.empty();) {
+            const ssize_t written = ::write(file->fd, rest.data(), rest.size());
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written <= 0)
+                throw std::runtime_error("cannot write the export: " +
+                                         std::string(std::strerror(errno)));
+            rest.remove_prefix(static_cast<std::size_t>(written));
+        }
+        buffer.clear();
+    };
+    exportBookmarkFile(*m_store, userId, *queryFor(view), [&](std::string_view piece) {
+        buffer += piece;
+        if (buffer.size() >= 256 * 1024)
+            flush();
+    });
+    flush();
+    response.setHeader("Cache-Control", "no-store");
+    response.setHeader("X-Content-Type-Options", "nosniff");
+    response.setHeader("Content-Disposition", "attachment; filename=\"favourites.html\"");
+    response.setHeader("Content-Type", Html);
+    response.file = std::move(file);
 }
 
 void Service::changeList(const HttpRequest& request, HttpResponse& response) {
@@ -273,6 +337,10 @@ void Service::changeList(const HttpRequest& request, HttpResponse& response) {
         refuse(response, 400, *problem, {});
         return;
     }
+    if (request.upload) {
+        importFile(request, userId, response);
+        return;
+    }
     if (!isFormBody(request)) {
         refuse(response, 415, "Send the form as application/x-www-form-urlencoded.", back);
         return;
@@ -286,6 +354,37 @@ void Service::changeList(const HttpRequest& request, HttpResponse& response) {
     response.status = 303;
     response.setHeader("Location", headerSafe(back));
     response.setHeader("Cache-Control", "no-store");
+}
+
+void Service::importFile(const HttpRequest& request, const std::string& userId,
+                         HttpResponse& response) {
+    const std::string back = pageAddress(rawQuery(request));
+    const auto& form = *request.upload;
+    if (fieldValue(form.fields, "action") != "import") {
+        refuse(response, 415,
+               "Send the form as application/x-www-form-urlencoded; only an import (action=import) "
+               "is sent as multipart/form-data.",
+               back);
+        return;
+    }
+    if (form.file < 0 || form.fileBytes == 0) {
+        refuse(response, 400, "Choose a bookmark file to import (file).", back);
+        return;
+    }
+    ImportReport report;
+    try {
+        report = importBookmarkFile(*m_store, userId, form.file);
+    } catch (const ImportFailed& failed) {
+        refuse(response, 400, failed.what(), back);
+        return;
+    }
+    if (m_config.log)
+        m_config.log(utcTimestamp() + " import: " + std::to_string(report.counts.imported) +
+                     " imported, " + std::to_string(report.counts.merged) + " merged, " +
+                     std::to_string(report.read.skippedTotal()) + " skipped");
+    // The page itself, with what the import did above the list: the counts are this answer's
+    // alone, and a redirect would have to carry them in the address.
+    showPage(request, response, describeImport(report));
 }
 
 std::optional<std::pair<int, std::string>> Service::applyChange(const std::string& userId,

@@ -3,6 +3,7 @@
 #include "service/http/HttpServer.h"
 #include "service/http/Site.h"
 #include "service/http/Text.h"
+#include "service/pages/Pages.h"
 #include "service/store/FavouritesStore.h"
 
 #include <chrono>
@@ -52,7 +53,10 @@ public:
 private:
     void handle(const HttpRequest& request, HttpResponse& response);
     void route(const HttpRequest& request, HttpResponse& response);
-    void showPage(const HttpRequest& request, HttpResponse& response);
+    void showPage(const HttpRequest& request, HttpResponse& response,
+                  const std::string& notice = {});
+    void exportFavourites(const std::string& userId, PageView view, HttpResponse& response);
+    void importFile(const HttpRequest& request, const std::string& userId, HttpResponse& response);
     void changeList(const HttpRequest& request, HttpResponse& response);
     // Carries out the form's action; the status and message of a refusal, when it is one.
     std::optional<std::pair<int, std::string>> applyChange(const std::string& userId,

@@ -1,17 +1,89 @@
 #include "service/Options.h"
 #include "service/Service.h"
+#include "service/http/Input.h"
+#include "service/transfer/BookmarkTransfer.h"
 
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <pthread.h>
 #include <thread>
 #include <variant>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace pellamark::service;
+
+namespace {
+
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        bytes.remove_prefix(static_cast<std::size_t>(written));
+    }
+    return true;
+}
+
+// import and export: one user's favourites in or out as a bookmark file.
+int transfer(const std::string& program, const Options& options) {
+    if (const auto problem = userIdProblem(options.user)) {
+        std::cerr << program << ": --user: " << *problem << "\n";
+        return 2;
+    }
+    try {
+        auto store = openStore(options.store, 1);
+        if (options.command == Options::Command::Export) {
+            // A reader that went away (a closed pipe) is an error to report, not a signal.
+            std::signal(SIGPIPE, SIG_IGN);
+            int failure = 0;
+            exportBookmarkFile(*store, options.user, ListQuery{}, [&](std::string_view piece) {
+                if (!failure && !writeAll(STDOUT_FILENO, piece))
+                    failure = errno;
+            });
+            if (failure) {
+                std::cerr << program
+                          << ": cannot write the bookmark file: " << std::strerror(failure) << "\n";
+                return 1;
+            }
+            return 0;
+        }
+        const bool standardInput = options.file == "-";
+        const int fd =
+            standardInput ? STDIN_FILENO : ::open(options.file.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            std::cerr << program << ": cannot open " << options.file << ": " << std::strerror(errno)
+                      << "\n";
+            return 1;
+        }
+        try {
+            const auto report = importBookmarkFile(*store, options.user, fd);
+            std::cout << describeImport(report) << std::endl;
+        } catch (const ImportFailed& failed) {
+            std::cerr << program << ": " << (standardInput ? "standard input" : options.file)
+                      << ": " << failed.what() << "\n";
+            if (!standardInput)
+                ::close(fd);
+            return 1;
+        }
+        if (!standardInput)
+            ::close(fd);
+        return 0;
+    } catch (const std::exception& e) {
+        std::cerr << program << ": " << e.what() << "\n";
+        return 1;
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
     const std::string program = argc > 0 ? argv[0] : "pellamark-service";
@@ -30,6 +102,8 @@ int main(int argc, char** argv) {
         std::cout << usage(program);
         return 0;
     }
+    if (options.command != Options::Command::Serve)
+        return transfer(program, options);
 
     // Block the stop signals in every thread (workers inherit the mask) and take them on one
     // thread of our own, where stopping the server is safe.

@@ -91,19 +91,22 @@ std::optional<std::string> tagFromText(std::string_view text) {
 }
 
 std::vector<std::string> importedTags(const Bookmark& bookmark) {
-    std::vector<std::string> tags;
-    if (auto folderTag = tagFromFolders(bookmark.folders))
-        tags.push_back(std::move(*folderTag));
-    const bool inFolder = !tags.empty();
-    for (const auto& entry : bookmark.tags) {
-        auto tag = tagFromText(entry);
-        if (!tag)
-            continue;
-        if (inFolder && sameTag(tags.front(), *tag))
-            tags.front() = std::move(*tag);
-        else
-            addOnce(tags, std::move(*tag));
-    }
+    const auto folderTag = tagFromFolders(bookmark.folders);
+    std::vector<std::string> listed;
+    for (const auto& entry : bookmark.tags)
+        if (auto tag = tagFromText(entry))
+            addOnce(listed, std::move(*tag));
+    // TAGS whose first tag with a hierarchy is the folders' tag are the favourite's own list,
+    // in its order and spelling (as the writer writes it); otherwise the folders' tag comes first
+    // (a browser that sorts the tags keeps the favourite in its folder).
+    const auto firstPath = std::find_if(listed.begin(), listed.end(), [](const auto& tag) {
+        return tag.find('/') != std::string::npos;
+    });
+    if (!folderTag || (firstPath != listed.end() && sameTag(*firstPath, *folderTag)))
+        return listed;
+    std::vector<std::string> tags{*folderTag};
+    for (auto& tag : listed)
+        addOnce(tags, std::move(tag));
     return tags;
 }
 

@@ -27,8 +27,9 @@ std::optional<std::string> tagFromFolders(std::span<const std::string> folders);
 std::optional<std::string> tagFromText(std::string_view text);
 
 // The tags an imported bookmark gets: its folders' tag first, then its TAGS entries, each once.
-// A TAGS entry that names the folders' tag gives it its spelling, so a file written by
-// BookmarkFileWriter gives back its tags exactly as they were written.
+// When the first TAGS entry with a hierarchy is the folders' tag, the TAGS entries are the list,
+// in their order and spelling, so a file written by BookmarkFileWriter gives back its tags
+// exactly as written.
 std::vector<std::string> importedTags(const Bookmark& bookmark);
 
 // The folders a favourite is written into: the segments of its first tag with a hierarchy.

@@ -23,6 +23,7 @@ using Clock = std::chrono::steady_clock;
 // What the server keeps per TCP connection. The request fields are touched only by the thread
 // serving the connection; the deadline also by the watch, under its mutex.
 struct HttpServer::Connection {
+    HttpServer* server = nullptr;
     int fd = -1;
     Clock::time_point deadline{};
     bool armed = false;
@@ -36,7 +37,30 @@ struct HttpServer::Connection {
     int status = 0;
     Clock::time_point headTime{};
     HttpRequest request;
+
+    // An upload in progress (see UploadSettings).
+    MHD_PostProcessor* form = nullptr;
+    bool uploadCounted = false;
+    bool gateOpen = false;      // the gate field came with its value
+    bool receivingFile = false; // the part being read is the file, going to the upload's file
+    std::size_t fieldBytes = 0; // the other fields so far
+    std::size_t bodyBytes = 0;  // the whole body so far
+    std::size_t sinceProgress = 0;
+    std::optional<HttpResponse> refusal; // answered once the body has arrived
+
+    ~Connection() { endUpload(); }
+    void endUpload();
 };
+
+ResponseFile::~ResponseFile() {
+    if (fd >= 0)
+        ::close(fd);
+}
+
+UploadedForm::~UploadedForm() {
+    if (file >= 0)
+        ::close(file);
+}
 
 std::optional<std::string> HttpRequest::header(std::string_view name) const {
     auto lower = [](char c) { return std::tolower(static_cast<unsigned char>(c)); };
@@ -61,9 +85,24 @@ std::optional<std::size_t> parseLength(const std::optional<std::string>& text) {
     return value;
 }
 
+MHD_Response* fileResponse(const ResponseFile& file) {
+    const off_t size = ::lseek(file.fd, 0, SEEK_END);
+    // The server reads and closes a descriptor of its own.
+    const int fd = size >= 0 ? ::fcntl(file.fd, F_DUPFD_CLOEXEC, 0) : -1;
+    if (fd < 0)
+        return nullptr;
+    MHD_Response* response = MHD_create_response_from_fd(static_cast<std::uint64_t>(size), fd);
+    if (!response)
+        ::close(fd);
+    return response;
+}
+
 MHD_Result queue(MHD_Connection* connection, const HttpResponse& answer) {
-    MHD_Response* response = MHD_create_response_from_buffer(
-        answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
+    MHD_Response* response =
+        answer.file ? fileResponse(*answer.file)
+                    : MHD_create_response_from_buffer(answer.body.size(),
+                                                      const_cast<char*>(answer.body.data()),
+                                                      MHD_RESPMEM_MUST_COPY);
     if (!response)
         return MHD_NO;
     for (const auto& [name, value] : answer.headers)
@@ -79,6 +118,35 @@ HttpResponse plainText(int status, std::string text) {
     response.status = status;
     response.setContent(std::move(text), "text/plain; charset=utf-8");
     return response;
+}
+
+} // namespace
+
+int temporaryFile(const std::string& folder) {
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0)
+        return fd;
+    // A file system without unnamed files: a named one, unlinked at once.
+    std::string name = folder + "/pellamark-upload-XXXXXX";
+    fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0)
+        ::unlink(name.c_str());
+    return fd;
+}
+
+namespace {
+
+bool writeAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t written = ::write(fd, data, size);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return false;
+        data += written;
+        size -= static_cast<std::size_t>(written);
+    }
+    return true;
 }
 
 BoundAddress describe(int fd) {
@@ -121,6 +189,19 @@ unsigned connectionLimit(std::size_t threads) {
 
 } // namespace
 
+void HttpServer::Connection::endUpload() {
+    if (form)
+        MHD_destroy_post_processor(form);
+    form = nullptr;
+    request.upload.reset();
+    if (uploadCounted)
+        --server->m_uploads;
+    uploadCounted = false;
+    gateOpen = receivingFile = false;
+    fieldBytes = bodyBytes = sinceProgress = 0;
+    refusal.reset();
+}
+
 // libmicrohttpd's C callbacks, forwarding to the server.
 struct HttpServer::Callbacks {
     static HttpServer::Connection* stateOf(MHD_Connection* connection) {
@@ -133,6 +214,7 @@ struct HttpServer::Callbacks {
         auto& server = *static_cast<HttpServer*>(cls);
         if (code == MHD_CONNECTION_NOTIFY_STARTED) {
             auto* state = new HttpServer::Connection;
+            state->server = &server;
             const auto* info =
                 MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
             state->fd = info ? info->connect_fd : -1;
@@ -154,6 +236,7 @@ struct HttpServer::Callbacks {
     static void* requestStarted(void*, const char* uri, MHD_Connection* connection) {
         auto* state = stateOf(connection);
         if (state) {
+            state->endUpload();
             state->headComplete = false;
             state->tooLarge = false;
             state->answered = false;
@@ -180,15 +263,36 @@ struct HttpServer::Callbacks {
             request.method = method ? method : "";
             request.path = url ? url : "";
             MHD_get_connection_values(connection, MHD_HEADER_KIND, &Callbacks::addHeader, &request);
+            const auto& upload = server.m_settings.upload;
+            const bool isUpload =
+                request.method == "POST" && upload.accepts && upload.accepts(request);
             const auto length = parseLength(request.header("Content-Length"));
-            if (length && *length > server.m_settings.maxBodyBytes)
+            if (length && *length > (isUpload ? upload.maxBytes : server.m_settings.maxBodyBytes))
                 return answer(connection, *state, plainText(413, "The request is too large.\n"));
+            if (isUpload) {
+                if (server.m_uploads.fetch_add(1) >= upload.maxAtOnce) {
+                    --server.m_uploads;
+                    auto busy = plainText(503, "Too many files are being sent at once. Please "
+                                               "try again shortly.\n");
+                    busy.setHeader("Retry-After", "5");
+                    return answer(connection, *state, busy);
+                }
+                state->uploadCounted = true;
+                state->form =
+                    MHD_create_post_processor(connection, 64 * 1024, &Callbacks::formPart, state);
+                if (!state->form)
+                    return answer(connection, *state,
+                                  plainText(400, "The form could not be read.\n"));
+                request.upload = std::make_shared<UploadedForm>();
+            }
             if (length.value_or(0) == 0 && !request.header("Transfer-Encoding"))
                 server.disarm(*state);
             else
                 server.arm(*state, server.m_settings.requestDeadline);
             return MHD_YES;
         }
+        if (state->form)
+            return receiveForm(connection, *state, uploadData, uploadSize);
         if (*uploadSize > 0) {
             // A chunked body has no length up front: past the bound the rest is read and
             // dropped, and the deadline ends one that never stops.
@@ -210,27 +314,130 @@ struct HttpServer::Callbacks {
         server.disarm(*state);
         if (state->tooLarge)
             return answer(connection, *state, plainText(413, "The request is too large.\n"));
+        return dispatch(server, connection, *state);
+    }
+
+    // The next piece of an upload's body, or its end.
+    static MHD_Result receiveForm(MHD_Connection* connection, HttpServer::Connection& state,
+                                  const char* data, std::size_t* size) {
+        auto& server = *state.server;
+        const auto& settings = server.m_settings.upload;
+        if (*size > 0) {
+            state.bodyBytes += *size;
+            // A chunked body has no length up front: past the bound the rest is dropped, and
+            // far past it the connection is closed.
+            if (state.bodyBytes > settings.maxBytes && !state.refusal)
+                state.refusal = plainText(413, "The request is too large.\n");
+            if (state.bodyBytes > settings.maxBytes + settings.maxBytes / 4)
+                return MHD_NO;
+            if (!state.refusal && MHD_post_process(state.form, data, *size) != MHD_YES &&
+                !state.refusal)
+                state.refusal = plainText(400, "The form could not be read.\n");
+            // Progress keeps an upload alive; a trickle does not.
+            state.sinceProgress += *size;
+            if (state.sinceProgress >= settings.minProgressBytes) {
+                state.sinceProgress = 0;
+                server.arm(state, server.m_settings.requestDeadline);
+            }
+            *size = 0;
+            return MHD_YES;
+        }
+        if (state.responseReady) {
+            state.responseReady = false;
+            return answer(connection, state, state.response);
+        }
+        server.disarm(state);
+        // Also says whether the form ended as a form must.
+        const bool complete = MHD_destroy_post_processor(state.form) == MHD_YES;
+        state.form = nullptr;
+        if (!state.refusal && !complete)
+            state.refusal = plainText(400, "The form could not be read.\n");
+        if (state.refusal)
+            return answer(connection, state, *state.refusal);
+        auto& upload = *state.request.upload;
+        if (upload.file >= 0 && ::lseek(upload.file, 0, SEEK_SET) != 0)
+            return answer(connection, state, plainText(500, "The file could not be received.\n"));
+        return dispatch(server, connection, state);
+    }
+
+    // One part of a form, as libmicrohttpd's form reader hands it over in pieces.
+    static MHD_Result formPart(void* cls, MHD_ValueKind, const char* key, const char* filename,
+                               const char*, const char*, const char* data, std::uint64_t offset,
+                               std::size_t size) {
+        auto& state = *static_cast<HttpServer::Connection*>(cls);
+        if (state.refusal)
+            return MHD_YES;
+        const auto& server = *state.server;
+        const auto& settings = server.m_settings.upload;
+        auto& upload = *state.request.upload;
+        const std::string_view name = key ? key : "";
+        // A part begins at offset 0; the file's first piece may come empty, then again at 0.
+        const bool fileGoesOn = state.receivingFile && upload.fileBytes == 0;
+        if (offset == 0 && !fileGoesOn) {
+            state.receivingFile = false;
+            if (filename && name == settings.fileField) {
+                if (!state.gateOpen || upload.file >= 0) {
+                    state.refusal = plainText(413, "The request is too large.\n");
+                    return MHD_YES;
+                }
+                upload.file = temporaryFile(settings.folder);
+                if (upload.file < 0) {
+                    state.refusal = plainText(500, "The file could not be received.\n");
+                    return MHD_YES;
+                }
+                state.receivingFile = true;
+            } else {
+                upload.fields.emplace_back(std::string(name), std::string());
+            }
+        }
+        if (state.receivingFile) {
+            if (!writeAll(upload.file, data, size)) {
+                state.refusal = errno == ENOSPC || errno == EDQUOT
+                                    ? plainText(507, "There is no room to receive the file.\n")
+                                    : plainText(500, "The file could not be received.\n");
+                return MHD_YES;
+            }
+            upload.fileBytes += size;
+            return MHD_YES;
+        }
+        state.fieldBytes += size;
+        if (state.fieldBytes > server.m_settings.maxBodyBytes) {
+            state.refusal = plainText(413, "The request is too large.\n");
+            return MHD_YES;
+        }
+        if (upload.fields.empty())
+            return MHD_YES;
+        auto& [fieldName, value] = upload.fields.back();
+        value.append(data, size);
+        if (fieldName == settings.gateField)
+            state.gateOpen = value == settings.gateValue;
+        return MHD_YES;
+    }
+
+    // Hands the complete request to a worker, its connection set aside until the answer is ready.
+    static MHD_Result dispatch(HttpServer& server, MHD_Connection* connection,
+                               HttpServer::Connection& state) {
         {
             std::lock_guard lock(server.m_jobMutex);
             if (!server.m_stopping) {
                 MHD_suspend_connection(connection);
                 ++server.m_unfinished;
-                server.m_jobs.push_back([&server, state, connection] {
+                server.m_jobs.push_back([&server, &state, connection] {
                     HttpResponse response;
                     try {
-                        server.m_handler(state->request, response);
+                        server.m_handler(state.request, response);
                     } catch (...) {
                         response = plainText(500, "The request could not be served.\n");
                     }
-                    state->response = std::move(response);
-                    state->responseReady = true;
+                    state.response = std::move(response);
+                    state.responseReady = true;
                     MHD_resume_connection(connection);
                 });
                 server.m_jobAdded.notify_one();
                 return MHD_YES;
             }
         }
-        return answer(connection, *state, plainText(503, "The service is stopping.\n"));
+        return answer(connection, state, plainText(503, "The service is stopping.\n"));
     }
 
     static MHD_Result addHeader(void* cls, MHD_ValueKind, const char* key, const char* value) {
@@ -258,6 +465,8 @@ struct HttpServer::Callbacks {
                                    Clock::now() - state->headTime));
         state->answered = false;
         state->headComplete = false;
+        // The upload's file goes now, not when the kept-alive connection closes.
+        state->endUpload();
         // The next request on a kept-alive connection has the same time to arrive.
         server.arm(*state, server.m_settings.requestDeadline);
     }

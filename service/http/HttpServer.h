@@ -1,10 +1,12 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -16,8 +18,23 @@
 
 struct MHD_Connection;
 struct MHD_Daemon;
+struct MHD_PostProcessor;
 
 namespace pellamark::service {
+
+// A form posted as multipart/form-data with a file, received as UploadSettings has it.
+struct UploadedForm {
+    UploadedForm() = default;
+    ~UploadedForm();
+    UploadedForm(const UploadedForm&) = delete;
+    UploadedForm& operator=(const UploadedForm&) = delete;
+
+    std::vector<std::pair<std::string, std::string>> fields; // the fields other than the file
+    // The file's bytes in a private temporary file that is gone once closed, positioned at its
+    // start; -1 when the form brought no file.
+    int file = -1;
+    std::size_t fileBytes = 0;
+};
 
 struct HttpRequest {
     std::string method;
@@ -25,15 +42,28 @@ struct HttpRequest {
     std::string target; // path and query exactly as the client sent them
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    // Set instead of body for a request taken as an upload.
+    std::shared_ptr<UploadedForm> upload;
 
     // The value of the first request header of that name (in any case), when there is one.
     std::optional<std::string> header(std::string_view name) const;
+};
+
+// A file to answer with, from its start to its end; closed with the last of its owners.
+struct ResponseFile {
+    explicit ResponseFile(int descriptor) : fd(descriptor) {}
+    ~ResponseFile();
+    ResponseFile(const ResponseFile&) = delete;
+    ResponseFile& operator=(const ResponseFile&) = delete;
+    int fd;
 };
 
 struct HttpResponse {
     int status = 200;
     std::vector<std::pair<std::string, std::string>> headers;
     std::string body;
+    // Sent instead of body when set: a large answer made on disk, not in memory.
+    std::shared_ptr<ResponseFile> file;
 
     void setHeader(std::string name, std::string value) {
         headers.emplace_back(std::move(name), std::move(value));
@@ -42,6 +72,27 @@ struct HttpResponse {
         body = std::move(content);
         setHeader("Content-Type", std::move(type));
     }
+};
+
+// A private file in the folder that no other process can open and that is gone once closed, or -1.
+int temporaryFile(const std::string& folder);
+
+// Requests that may bring a file much larger than the body bound: forms posted as
+// multipart/form-data, read by libmicrohttpd's form reader as they arrive, the file written to a
+// temporary file, never held in memory. A request is taken as one when `accepts` says so of its
+// head; the file is taken only when the field `gateField` came before it with `gateValue` (a
+// form for anything else keeps the body bound). An upload must keep arriving: one that brings
+// less than minProgressBytes within a request deadline is cut off.
+struct UploadSettings {
+    std::function<bool(const HttpRequest& head)> accepts;
+    std::string gateField;
+    std::string gateValue;
+    std::string fileField = "file";
+    std::size_t maxBytes = 256 * 1024 * 1024;
+    std::string folder = "/tmp"; // where the temporary files are made
+    std::size_t minProgressBytes = 16 * 1024;
+    // Uploads received (or being served) at once; more are answered 503.
+    std::size_t maxAtOnce = 4;
 };
 
 struct HttpSettings {
@@ -56,6 +107,7 @@ struct HttpSettings {
     // A request's head and body must have arrived within this time from its first byte (or
     // from the connection's start or the previous answer); an idle connection is closed after it.
     std::chrono::milliseconds requestDeadline{10'000};
+    UploadSettings upload;
 };
 
 // The address the server listens on, as the socket reports it.
@@ -121,6 +173,8 @@ private:
     std::set<Connection*> m_connections;
     bool m_watchStop = false;
     std::thread m_watcher;
+
+    std::atomic<std::size_t> m_uploads{0};
 };
 
 } // namespace pellamark::service

@@ -168,7 +168,19 @@ std::string tagList(const FavouritesPageContent& content, const std::string& fir
         "type=\"submit\">Rename</button></form><form method=\"post\" action=" +
         action + ">" + hidden("action", "untag") +
         "<input name=\"tag\" aria-label=\"Tag\" placeholder=\"tag\" required><button "
-        "class=\"quiet\" type=\"submit\">Remove from all</button></form></details></aside>\n";
+        "class=\"quiet\" type=\"submit\">Remove from all</button></form></details>";
+    // The file field comes after the action: the service takes a large body only for an import.
+    std::string exportAddress = viewAddress(content.clientQuery, firstPageOf(content.view));
+    exportAddress += exportAddress.find('?') == std::string::npos ? "?" : "&";
+    exportAddress += "action=export";
+    out += "<details class=\"transfer\"><summary>Import or export bookmarks</summary><form "
+           "class=\"import\" method=\"post\" enctype=\"multipart/form-data\" action=" +
+           attribute(content.pageAddress) + ">" + hidden("action", "import") +
+           "<input type=\"file\" name=\"file\" accept=\".html,.htm,text/html\" "
+           "aria-label=\"Bookmark file\" required><button class=\"quiet\" "
+           "type=\"submit\">Import</button></form><p>A bookmark file as browsers export it; "
+           "folders become tags.</p><a class=\"export\" href=" +
+           attribute(exportAddress) + ">Export these favourites</a></details></aside>\n";
     return out;
 }
 
@@ -244,6 +256,8 @@ std::string favouritesPage(const FavouritesPageContent& content) {
     out += "<body><header><h1>Your favourites</h1><span class=\"who\">";
     out += htmlEscape(content.email.empty() ? content.userId : content.email);
     out += "</span></header>\n<div class=\"layout\"><main>\n";
+    if (!content.notice.empty())
+        out += "<p class=\"notice\" role=\"status\">" + htmlEscape(content.notice) + "</p>\n";
 
     out +=
         "<form class=\"add\" method=\"post\" action=" + action + ">" + hidden("action", "add") +

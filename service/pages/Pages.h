@@ -35,6 +35,8 @@ struct FavouritesPageContent {
     FavouritesPage page;
     std::vector<TagCount> tags;
     std::optional<Favourite> editing;
+    // What the last change did, shown above the list (an import's counts).
+    std::string notice;
 };
 
 // The page the client fetches at start to learn that the service answers.

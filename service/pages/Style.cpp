@@ -70,6 +70,11 @@ aside li .n{color:var(--muted);font-size:12px}
 aside .d1{padding-left:12px}aside .d2{padding-left:24px}aside .d3{padding-left:36px}
 aside .d4{padding-left:48px}
 aside details{margin:10px 0;font-size:12px}
+aside details.transfer input[type=file]{flex:1 1 100%;width:100%;padding:2px 0;border:0}
+aside details.transfer p{margin:4px 0;color:var(--muted)}
+aside a.export{color:var(--link)}
+.notice{background:var(--current);border:1px solid var(--line);border-radius:4px;padding:6px 10px;
+ margin:0 0 8px}
 aside details form{display:flex;flex-wrap:wrap;gap:4px;margin:6px 0}
 aside details input{flex:1 1 70px;width:70px}
 .box{max-width:560px;margin:40px auto;background:var(--card);border:1px solid var(--line);

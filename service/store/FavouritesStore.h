@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -60,6 +61,24 @@ struct TagCount {
     std::int64_t count = 0;
 };
 
+// A favourite as a bookmark file brings it: fields already checked, and the file's dates.
+struct ImportedFavourite {
+    FavouriteFields fields;
+    std::optional<std::int64_t> added;    // seconds since the Unix epoch; now when missing
+    std::optional<std::int64_t> modified; // seconds; the added date when missing
+};
+
+struct ImportCounts {
+    std::size_t imported = 0; // new favourites
+    // Bookmarks whose address the user had already, or the file gave before: their tags joined
+    // that favourite's, the earlier date kept.
+    std::size_t merged = 0;
+    std::size_t tagsLeftOut = 0; // tags past the bound of a favourite
+};
+
+// Hands every favourite to the function, in the order of the file.
+using ImportSource = std::function<void(const std::function<void(ImportedFavourite&&)>&)>;
+
 class StoreError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
@@ -102,6 +121,22 @@ public:
     // The name the tag list shows for the tag of that key becomes this spelling.
     virtual void respell(std::string_view userId, std::string_view name) = 0;
     virtual void countFavourites(std::string_view userId, std::int64_t delta) = 0;
+
+    // Steps for many favourites at once, as an import brings them: a few statements (or round
+    // trips) for thousands of rows, with the same rows, counts and search entries as the steps
+    // above.
+    //
+    // Every favourite of the user: its id and address, in id order.
+    virtual void addresses(std::string_view userId,
+                           const std::function<void(std::int64_t, std::string_view)>& each) = 0;
+    // insert() for each, with the dates the favourite brings; the new ids in the same order.
+    virtual std::vector<std::int64_t>
+    insertMany(std::string_view userId, const std::vector<ImportedFavourite>& favourites) = 0;
+    // link() for each pair of favourite and tag name.
+    virtual void linkMany(std::string_view userId,
+                          const std::vector<std::pair<std::int64_t, std::string>>& links) = 0;
+    // The creation dates of favourites (id and date) become these.
+    virtual void redate(const std::vector<std::pair<std::int64_t, std::int64_t>>& createdAt) = 0;
 };
 
 // The favourites of every user. Every implementation keeps the same rules: ids come from the
@@ -133,6 +168,11 @@ public:
     // rename onto a tag that is there already merges the two.
     std::size_t renameTag(std::string_view userId, std::string_view from, std::string_view to);
     std::size_t removeTag(std::string_view userId, std::string_view tag);
+    // Every favourite the source hands over, in one transaction: all of them or, when the
+    // source or the store throws, none. An address the user has already (or that came before
+    // in the source) makes no new favourite: its tags are added to that one's and the earlier
+    // creation date is kept.
+    ImportCounts importFavourites(std::string_view userId, const ImportSource& source);
 
     virtual FavouritesPage list(std::string_view userId, const ListQuery& query) = 0;
     // Every favourite of the user, newest first.
@@ -146,6 +186,8 @@ public:
 protected:
     // Runs the change in one transaction, committed when it returns, rolled back when it throws.
     virtual void change(const std::function<void(StoreWriter&)>& steps) = 0;
+    // After a change of many rows: lets the database plan its queries for the new sizes.
+    virtual void refreshStatistics() {}
 };
 
 // Where the favourites are kept: a SQLite database in a folder, or a PostgreSQL database named by

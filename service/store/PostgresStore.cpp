@@ -12,6 +12,7 @@
 #include <initializer_list>
 #include <iterator>
 #include <string_view>
+#include <unordered_map>
 
 #include <poll.h>
 
@@ -172,6 +173,7 @@ class Result {
 public:
     explicit Result(PGresult* result) : m_result(result) {}
     ~Result() { PQclear(m_result); }
+    PGresult* raw() const { return m_result; }
     Result(const Result&) = delete;
     Result& operator=(const Result&) = delete;
 
@@ -407,6 +409,124 @@ public:
         execute(m_conn, CountFavourites, {std::string(userId), std::to_string(delta)});
     }
 
+    // The bulk steps: each batch is one statement over array parameters (unnest), so 100,000
+    // favourites take a few hundred round trips, not a few hundred thousand.
+    void addresses(std::string_view userId,
+                   const std::function<void(std::int64_t, std::string_view)>& each) override {
+        const std::string user(userId);
+        const char* values[] = {user.c_str()};
+        if (!PQsendQueryParams(m_conn,
+                               "SELECT id, url FROM favourites WHERE userid = $1 ORDER BY id", 1,
+                               nullptr, values, nullptr, nullptr, 0))
+            fail(m_conn, nullptr, "addresses");
+        // A row at a time: libpq would otherwise hold every address of the user at once.
+        PQsetSingleRowMode(m_conn);
+        // Every result is read, also after a failure, before the connection takes a new query.
+        std::optional<std::string> failure;
+        bool passing = false;
+        while (PGresult* raw = PQgetResult(m_conn)) {
+            Result result(raw);
+            const auto status = PQresultStatus(raw);
+            if (status == PGRES_SINGLE_TUPLE) {
+                if (!failure)
+                    each(result.integer(0, 0),
+                         std::string_view(PQgetvalue(raw, 0, 1), PQgetlength(raw, 0, 1)));
+            } else if (status != PGRES_TUPLES_OK && !failure) {
+                failure = trimmed(PQresultErrorMessage(raw));
+                passing = isPassing(m_conn, raw);
+            }
+        }
+        if (failure && passing)
+            throw StoreUnavailable("database addresses: " + *failure);
+        if (failure)
+            throw StoreError("database addresses: " + *failure);
+    }
+
+    std::vector<std::int64_t>
+    insertMany(std::string_view userId, const std::vector<ImportedFavourite>& favourites) override {
+        static const std::string sql =
+            "INSERT INTO favourites (userid, title, url, created_at, modified_at, note, tags, "
+            "sort_title, search) SELECT $1, v.title, v.url, coalesce(v.added, clock.now_seconds), "
+            "coalesce(v.modified, v.added, clock.now_seconds), v.note, v.tags, v.sort_title, " +
+            searchEntry("v.title_words", "v.tag_words", "v.address_words", "v.note_words", "$2") +
+            " FROM unnest($3::text[], $4::text[], $5::bigint[], $6::bigint[], $7::text[], "
+            "$8::text[], $9::text[], $10::text[], $11::text[], $12::text[], $13::text[]) WITH "
+            "ORDINALITY AS v(title, url, added, modified, note, tags, sort_title, title_words, "
+            "tag_words, address_words, note_words, position), (SELECT floor(extract(epoch FROM "
+            "now()))::bigint AS now_seconds) clock ORDER BY v.position RETURNING id, url";
+        std::vector<std::string> columns[11];
+        for (const auto& favourite : favourites) {
+            const auto& fields = favourite.fields;
+            const std::string tags = joinTags(fields.tags);
+            columns[0].push_back(fields.title);
+            columns[1].push_back(fields.url);
+            columns[2].push_back(favourite.added ? std::to_string(*favourite.added) : "NULL");
+            columns[3].push_back(favourite.modified ? std::to_string(*favourite.modified) : "NULL");
+            columns[4].push_back(fields.note);
+            columns[5].push_back(tags);
+            columns[6].push_back(titleSortKey(fields.title));
+            columns[7].push_back(searchDocument(fields.title));
+            columns[8].push_back(searchDocument(tags));
+            columns[9].push_back(searchDocument(fields.url));
+            columns[10].push_back(searchDocument(fields.note));
+        }
+        std::vector<std::string> texts = {std::string(userId), ownerWord(userId)};
+        for (std::size_t i = 0; i < std::size(columns); ++i)
+            texts.push_back(i == 2 || i == 3 ? numberArray(columns[i]) : arrayLiteral(columns[i]));
+        const auto result = executeText(sql, texts, "insert many");
+        // The rows come back in no promised order; the addresses in a batch are each other's
+        // strangers, so they tell the ids apart.
+        std::unordered_map<std::string_view, std::int64_t> idOf;
+        for (int row = 0; row < result->rows(); ++row)
+            idOf.emplace(std::string_view(PQgetvalue(result->raw(), row, 1),
+                                          PQgetlength(result->raw(), row, 1)),
+                         result->integer(row, 0));
+        std::vector<std::int64_t> ids;
+        for (const auto& favourite : favourites) {
+            const auto found = idOf.find(favourite.fields.url);
+            if (found == idOf.end())
+                throw StoreError("database insert many: a favourite was not stored");
+            ids.push_back(found->second);
+        }
+        return ids;
+    }
+
+    void linkMany(std::string_view userId,
+                  const std::vector<std::pair<std::int64_t, std::string>>& links) override {
+        // Tags in key order, so that two imports of one user lock them in the same order; each
+        // new tag is named as its first link spells it, as link() does.
+        static const std::string sql =
+            "WITH input AS (SELECT * FROM unnest($2::bigint[], $3::text[], $4::text[]) WITH "
+            "ORDINALITY AS v(favourite_id, name, tag_key, position)), counted AS (SELECT "
+            "tag_key, (array_agg(name ORDER BY position))[1] AS name, count(*) AS uses FROM "
+            "input GROUP BY tag_key), tag AS (INSERT INTO tags (userid, name, tag_key, uses) "
+            "SELECT $1, name, tag_key, uses FROM counted ORDER BY tag_key ON CONFLICT (userid, "
+            "tag_key) DO UPDATE SET uses = tags.uses + excluded.uses RETURNING id, tag_key) "
+            "INSERT INTO favourite_tags (tag_id, favourite_id) SELECT tag.id, input.favourite_id "
+            "FROM input JOIN tag ON tag.tag_key = input.tag_key";
+        std::vector<std::int64_t> ids;
+        std::vector<std::string> names, keys;
+        for (const auto& [id, name] : links) {
+            ids.push_back(id);
+            names.push_back(name);
+            keys.push_back(tagKey(name));
+        }
+        executeText(sql,
+                    {std::string(userId), idArray(ids), arrayLiteral(names), arrayLiteral(keys)},
+                    "link many");
+    }
+
+    void redate(const std::vector<std::pair<std::int64_t, std::int64_t>>& createdAt) override {
+        std::vector<std::int64_t> ids, dates;
+        for (const auto& [id, date] : createdAt) {
+            ids.push_back(id);
+            dates.push_back(date);
+        }
+        executeText("UPDATE favourites f SET created_at = v.created_at FROM "
+                    "unnest($1::bigint[], $2::bigint[]) AS v(id, created_at) WHERE f.id = v.id",
+                    {idArray(ids), idArray(dates)}, "redate");
+    }
+
 private:
     // $2 to $11 of insert and update, after the first.
     static std::vector<std::string> searchParameters(std::string_view userId,
@@ -422,6 +542,27 @@ private:
                 searchDocument(fields.url),
                 searchDocument(fields.note),
                 ownerWord(userId)};
+    }
+
+    // A statement of the bulk steps, not prepared: it runs a few hundred times per import at most.
+    std::unique_ptr<Result> executeText(const std::string& sql,
+                                        const std::vector<std::string>& parameters,
+                                        std::string_view what) {
+        std::vector<const char*> values;
+        for (const auto& parameter : parameters)
+            values.push_back(parameter.c_str());
+        return checked(m_conn,
+                       PQexecParams(m_conn, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                    values.data(), nullptr, nullptr, 0),
+                       what);
+    }
+
+    // An array literal of numbers, NULL where one is missing.
+    static std::string numberArray(const std::vector<std::string>& numbers) {
+        std::string out = "{";
+        for (const auto& number : numbers)
+            out += (out.size() > 1 ? "," : "") + number;
+        return out + "}";
     }
 
     PGconn* m_conn;
@@ -679,6 +820,17 @@ std::vector<TagCount> PostgresStore::tags(std::string_view userId) {
             tags.push_back({result->text(row, 0), result->integer(row, 1)});
         return tags;
     });
+}
+
+void PostgresStore::refreshStatistics() {
+    // Only a help to the planner: a role that may not analyse the tables loses nothing else.
+    try {
+        withConnection(false, [](PGconn* conn) {
+            query(conn, "ANALYZE favourites, favourite_tags, tags");
+            return true;
+        });
+    } catch (const StoreError&) {
+    }
 }
 
 std::int64_t PostgresStore::count(std::string_view userId) {

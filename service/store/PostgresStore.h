@@ -38,6 +38,7 @@ public:
 
 protected:
     void change(const std::function<void(StoreWriter&)>& steps) override;
+    void refreshStatistics() override;
 
 private:
     using Clock = std::chrono::steady_clock;

@@ -40,7 +40,9 @@ Child::Child(std::vector<std::string> args, const Options& options) : m_ownGroup
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO,
+                                     options.input.empty() ? "/dev/null" : options.input.c_str(),
+                                     O_RDONLY, 0);
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     if (m_ownGroup) {

@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstddef>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -23,6 +24,8 @@ public:
         std::vector<std::string> environment;
         // In a process group of its own, killed whole at the end (a browser and its helpers).
         bool ownGroup = false;
+        // What its standard input reads; nothing when empty.
+        std::filesystem::path input;
     };
 
     explicit Child(std::vector<std::string> args) : Child(std::move(args), Options{}) {}

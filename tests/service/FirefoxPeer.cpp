@@ -301,7 +301,7 @@ FirefoxPeer::Result FirefoxPeer::importThenExport(const fs::path& file) {
         started.emplace(std::vector<std::string>{program->string(), "--headless", "--no-remote",
                                                  "--marionette", "--profile", profile.string(),
                                                  "about:blank"},
-                        Child::Options{.environment = env, .ownGroup = true});
+                        Child::Options{.environment = env, .ownGroup = true, .input = {}});
     } catch (const std::runtime_error& e) {
         throw NotStarted(e.what());
     }

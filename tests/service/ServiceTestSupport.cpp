@@ -175,6 +175,19 @@ int countItems(const std::string& page) {
     return count;
 }
 
+int connectTo(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<std::uint16_t>(port));
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 SlowClients::SlowClients(int port, int count) {
     sockaddr_in target{};
     target.sin_family = AF_INET;

@@ -150,6 +150,10 @@ private:
 using pellamark::testing::announcedPort;
 using pellamark::testing::Child;
 
+// A plain TCP connection to 127.0.0.1:port, for requests no HTTP client would send; -1 when it
+// cannot be made.
+int connectTo(int port);
+
 // Connections to 127.0.0.1:port that send a request head one byte every half second and never
 // finish it, as a client on a very slow link or one holding connections on purpose would.
 class SlowClients {

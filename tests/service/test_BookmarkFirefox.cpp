@@ -1,6 +1,8 @@
 // The bookmark file against a real browser: a file of ours imported by Firefox keeps every
-// address, folder and title; a file Firefox wrote reads as the bookmarks Firefox holds.
+// address, folder and title; a file Firefox wrote reads as the bookmarks Firefox holds; and the
+// same both ways through the service's export and import.
 #include "FirefoxPeer.h"
+#include "ServiceTestSupport.h"
 #include "TempDir.h"
 #include "service/bookmarks/BookmarkFileReader.h"
 #include "service/bookmarks/BookmarkFileWriter.h"
@@ -12,6 +14,9 @@
 
 using namespace pellamark::service::bookmarks;
 using pellamark::service::testing::FirefoxPeer;
+using pellamark::service::testing::RunningService;
+using pellamark::service::testing::StoreKind;
+using pellamark::service::testing::TestStore;
 using pellamark::testing::TempDir;
 using pellamark::testing::writeFile;
 
@@ -55,8 +60,8 @@ struct Favourite {
     std::int64_t added;
 };
 
-TEST(BookmarkFileFirefox, OurFileImportsWithEveryAddressFolderAndTitle) {
-    const std::vector<Favourite> favourites = {
+std::vector<Favourite> sampleFavourites() {
+    return {
         {"At the top", "https://top.example.org/", {}, "", 1500000000},
         {"Tom & Jerry <3 \"quotes\" 'too'",
          "https://a.example.org/?x=1&y=2",
@@ -86,6 +91,10 @@ TEST(BookmarkFileFirefox, OurFileImportsWithEveryAddressFolderAndTitle) {
          "",
          1500000006},
     };
+}
+
+TEST(BookmarkFileFirefox, OurFileImportsWithEveryAddressFolderAndTitle) {
+    const auto favourites = sampleFavourites();
     TempDir dir;
     std::string file;
     BookmarkFileWriter writer([&](std::string_view piece) { file += piece; });
@@ -133,6 +142,64 @@ TEST(BookmarkFileFirefox, ItsFileReadsAsTheBookmarksItHolds) {
     EXPECT_EQ(reader.summary().skippedCount(Skipped::Javascript), 1u);
     EXPECT_EQ(reader.summary().skippedCount(Skipped::Place), 1u);
     EXPECT_FALSE(reader.summary().truncated);
+}
+
+std::string multipartImport(const std::string& file, const std::string& boundary) {
+    return "--" + boundary +
+           "\r\nContent-Disposition: form-data; name=\"action\"\r\n\r\nimport\r\n--" + boundary +
+           "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"bookmarks.html\"\r\n"
+           "Content-Type: text/html\r\n\r\n" +
+           file + "\r\n--" + boundary + "--\r\n";
+}
+
+// The service's own export and import around Firefox: its export goes into Firefox with every
+// address, folder and title, and the file Firefox then writes imports into the service as the
+// same favourites.
+TEST(BookmarkFileFirefox, TheServicesExportGoesInAndFirefoxsFileComesBack) {
+    if (auto reason = FirefoxPeer::unavailable())
+        GTEST_SKIP() << *reason;
+    TestStore store(StoreKind::Sqlite);
+    RunningService service(store.location());
+    auto client = service.client();
+    const std::string boundary = "----firefox-test";
+    const std::string type = "multipart/form-data; boundary=" + boundary;
+    auto page = [](const std::string& user) {
+        return "/app/fav.asp?userid=" + user + "&emailid=a@example.org&pubid=2&version=1.00.00";
+    };
+
+    std::string seed;
+    BookmarkFileWriter writer([&](std::string_view piece) { seed += piece; });
+    std::vector<std::string> expected;
+    for (const auto& f : sampleFavourites()) {
+        writer.add({f.title, f.url, f.tags, f.note, f.added, std::nullopt});
+        expected.push_back(line(folderOf(f.tags), f.title, f.url, f.tags, f.added));
+    }
+    writer.finish();
+    auto res =
+        client.Post(page("firstuser01").c_str(), multipartImport(seed, boundary), type.c_str());
+    ASSERT_TRUE(res && res->status == 200);
+    res = client.Get((page("firstuser01") + "&action=export").c_str());
+    ASSERT_TRUE(res && res->status == 200);
+    TempDir dir;
+    writeFile(dir / "export.html", res->body);
+
+    RUN_FIREFOX(result, dir.path(), dir / "export.html");
+    std::vector<std::string> inFirefox;
+    for (const auto& place : result.places)
+        inFirefox.push_back(line(place.folders, place.title, place.url, place.tags, place.added));
+    EXPECT_EQ(sorted(inFirefox), sorted(expected));
+
+    res = client.Post(page("seconduser2").c_str(), multipartImport(result.exported, boundary),
+                      type.c_str());
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200) << res->body;
+    auto favourites = [&](const std::string& user) {
+        std::vector<std::string> lines;
+        for (const auto& f : service.service().store().list(user))
+            lines.push_back(line(folderOf(f.tags), f.title, f.url, f.tags, f.createdAt));
+        return sorted(lines);
+    };
+    EXPECT_EQ(favourites("seconduser2"), favourites("firstuser01")) << result.exported;
 }
 
 } // namespace

@@ -4,9 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <numeric>
+#include <set>
 
 using namespace pellamark::service;
 using namespace pellamark::service::testing;
+using pellamark::testing::writeFile;
 
 namespace {
 
@@ -70,6 +73,81 @@ TEST_P(ServiceBinary, StopsOnSignalWhileSlowClientsHoldConnections) {
 
     child.signal(SIGTERM);
     EXPECT_EQ(child.exitCode(), 0);
+}
+
+// import and export on the command line: a file in, the favourites out again, standard input,
+// and each way of failing, which changes nothing.
+TEST_P(ServiceBinary, ImportsAndExportsOneUsersFavourites) {
+    TestStore store(GetParam());
+    TempDir dir;
+    const std::string file =
+        "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n<DL><p>\n<DT><H3>Work</H3>\n<DL><p>\n"
+        "<DT><A HREF=\"https://a.example.org/\" ADD_DATE=\"1500000000\">A</A>\n"
+        "<DD>note\n</DL><p>\n<DT><A HREF=\"https://b.example.org/\">B</A>\n"
+        "<DT><A HREF=\"javascript:void(0)\">Script</A>\n</DL><p>\n";
+    writeFile(dir / "in.html", file);
+    writeFile(dir / "cut.html", file.substr(0, file.find("https://b")));
+    auto run = [&](std::vector<std::string> args, const std::filesystem::path& input = {}) {
+        args.insert(args.begin(), PELLAMARK_SERVICE_BINARY);
+        args.insert(args.begin() + 2, {"--database", store.databaseOption()});
+        Child::Options options;
+        options.input = input;
+        auto child = std::make_unique<Child>(args, options);
+        return child;
+    };
+    const std::string user = "abcde0123456789";
+    auto import = run({"import", "--user", user, (dir / "in.html").string()});
+    EXPECT_EQ(import->readAll(false), "Imported 2 favourites, merged 0 into favourites already "
+                                      "there, skipped 1: 1 javascript: bookmarklet.\n");
+    EXPECT_EQ(import->exitCode(), 0);
+
+    auto exported = run({"export", "--user", user});
+    const std::string out = exported->readAll(false);
+    EXPECT_EQ(exported->exitCode(), 0);
+    writeFile(dir / "out.html", out);
+    auto again = run({"import", "--user", "fghij0123456789", "-"}, dir / "out.html");
+    EXPECT_EQ(again->readAll(false), "Imported 2 favourites, merged 0 into favourites already "
+                                     "there, skipped 0.\n");
+    EXPECT_EQ(again->exitCode(), 0);
+    auto opened = openStore(store.location(), 1);
+    auto summary = [&](const std::string& id) {
+        std::set<std::string> lines;
+        for (const auto& f : opened->list(id))
+            lines.insert(f.url + " " + f.title + " " + (f.tags.empty() ? "" : f.tags[0]) + " " +
+                         f.note + " " + std::to_string(f.createdAt) + "\n");
+        return std::accumulate(lines.begin(), lines.end(), std::string());
+    };
+    EXPECT_EQ(summary("fghij0123456789"), summary(user));
+    EXPECT_NE(summary(user).find("https://a.example.org/ A Work note 1500000000"),
+              std::string::npos);
+
+    const struct {
+        std::vector<std::string> args;
+        int code;
+        std::string message;
+    } failures[] = {
+        {{"import", "--user", user, (dir / "cut.html").string()},
+         1,
+         (dir / "cut.html").string() +
+             ": The file ends in the middle of a tag: it was cut short. Nothing was imported."},
+        {{"import", "--user", user, (dir / "missing.html").string()},
+         1,
+         "cannot open " + (dir / "missing.html").string() + ": No such file or directory"},
+        {{"import", (dir / "in.html").string()}, 2, "import needs --user USERID"},
+        {{"import", "--user", user},
+         2,
+         "import needs the bookmark file (FILE, or - for standard input)"},
+        {{"export", "--user", user, "--listen", "127.0.0.1:0"},
+         2,
+         "--listen is for serving the pages, not for export"},
+        {{"export", "--user", user, "extra"}, 2, "unexpected argument: extra"},
+    };
+    for (const auto& failure : failures) {
+        auto child = run(failure.args);
+        EXPECT_NE(child->readAll(true).find(failure.message), std::string::npos) << failure.message;
+        EXPECT_EQ(child->exitCode(), failure.code) << failure.message;
+    }
+    EXPECT_EQ(opened->count(user), 2);
 }
 
 TEST(ServiceBinaryOptions, BadOptionsGiveUsageAndExitTwo) {

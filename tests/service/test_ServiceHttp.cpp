@@ -534,19 +534,6 @@ INSTANTIATE_TEST_SUITE_P(Load, ServiceConcurrency,
 // The bounds on what one client can hold, independent of the store.
 class ServiceConnections : public ServiceFixture {};
 
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in target{};
-    target.sin_family = AF_INET;
-    target.sin_port = htons(static_cast<std::uint16_t>(port));
-    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-
 // Whether the server has closed the connection, waiting up to five seconds for it.
 bool closedByServer(int fd) {
     timeval wait{5, 0};
