@@ -103,8 +103,8 @@ public:
     long closedByServer() const { return m_closed; }
 
 private:
-    static constexpr auto kDripInterval = 1s;
-    static constexpr auto kReconnectDelay = 200ms;
+    static constexpr auto DripInterval = 1s;
+    static constexpr auto ReconnectDelay = 200ms;
 
     struct Connection {
         int fd;
@@ -126,7 +126,7 @@ private:
         c.connected = false;
         c.sent = 0;
         if (c.fd < 0) {
-            c.next = Clock::now() + kReconnectDelay;
+            c.next = Clock::now() + ReconnectDelay;
             return;
         }
         sockaddr_in source{};
@@ -147,7 +147,7 @@ private:
             ::close(c.fd);
         c.fd = -1;
         c.connected = false;
-        c.next = Clock::now() + kReconnectDelay;
+        c.next = Clock::now() + ReconnectDelay;
         if (byServer)
             ++m_closed;
     }
@@ -171,7 +171,7 @@ private:
                     const char byte = byteAt(c.sent);
                     if (::send(c.fd, &byte, 1, MSG_NOSIGNAL) == 1) {
                         ++c.sent;
-                        c.next += kDripInterval;
+                        c.next += DripInterval;
                     } else if (errno != EAGAIN) {
                         drop(c, true);
                         continue;

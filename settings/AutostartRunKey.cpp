@@ -18,15 +18,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view kDesktopSuffix = ".desktop";
+constexpr std::string_view DesktopSuffix = ".desktop";
 // Anything larger is not an entry this program wrote; it counts as no entry.
-constexpr std::size_t kMaxEntryBytes = 1u << 20;
+constexpr std::size_t MaxEntryBytes = 1u << 20;
 
 // Value names of the Run key become file names: nothing that could leave the folder.
 bool isSafeEntryName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." &&
            name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos &&
-           isStorableValueName(name) && name.size() + kDesktopSuffix.size() <= 255;
+           isStorableValueName(name) && name.size() + DesktopSuffix.size() <= 255;
 }
 
 } // namespace
@@ -53,11 +53,11 @@ std::optional<fs::path> AutostartRunKey::findEntry(const std::string& name) cons
     std::optional<fs::path> match;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string_view file = entry->d_name;
-        if (file.size() <= kDesktopSuffix.size() ||
-            file.substr(file.size() - kDesktopSuffix.size()) != kDesktopSuffix) {
+        if (file.size() <= DesktopSuffix.size() ||
+            file.substr(file.size() - DesktopSuffix.size()) != DesktopSuffix) {
             continue;
         }
-        const std::string_view stem = file.substr(0, file.size() - kDesktopSuffix.size());
+        const std::string_view stem = file.substr(0, file.size() - DesktopSuffix.size());
         if (stem == name) {
             match = m_folder / file;
             break;
@@ -89,7 +89,7 @@ std::int32_t AutostartRunKey::queryValue(const std::string& name, std::uint32_t&
     }
     std::string text;
     bool tooLarge = false;
-    if (const int error = readWhole(fd.get(), kMaxEntryBytes, text, tooLarge); error != 0) {
+    if (const int error = readWhole(fd.get(), MaxEntryBytes, text, tooLarge); error != 0) {
         return codeForErrno(error, regcode::ReadFault);
     }
     const auto command = tooLarge ? std::nullopt : desktopEntryCommand(text);
@@ -123,7 +123,7 @@ std::int32_t AutostartRunKey::setValue(const std::string& name, std::uint32_t ty
     }
     const auto existing = findEntry(name);
     // An entry found under another spelling keeps its name.
-    const fs::path target = existing ? *existing : m_folder / (name + std::string(kDesktopSuffix));
+    const fs::path target = existing ? *existing : m_folder / (name + std::string(DesktopSuffix));
     const std::string stem = target.stem().string();
 
     fs::path temporary;

@@ -6,7 +6,7 @@ namespace pellamark {
 
 namespace {
 
-constexpr std::string_view kReserved = " \t\n\"'\\><~|&;$*?#()`";
+constexpr std::string_view Reserved = " \t\n\"'\\><~|&;$*?#()`";
 
 // Escapes of the desktop entry "string" value type.
 std::string escapeStringValue(std::string_view text) {
@@ -112,7 +112,7 @@ std::string undoExecQuoting(std::string_view exec) {
 std::string execValueForArgument(std::string_view argument) {
     std::string exec;
     const bool quote =
-        argument.empty() || argument.find_first_of(kReserved) != std::string_view::npos;
+        argument.empty() || argument.find_first_of(Reserved) != std::string_view::npos;
     if (quote) {
         exec.push_back('"');
     }

@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Anything larger is not a file this program wrote; treat it as damage instead of reading it.
-constexpr std::size_t kMaxRegistryBytes = 64u << 20;
+constexpr std::size_t MaxRegistryBytes = 64u << 20;
 
 std::string joinPath(std::string_view base, std::string_view sub) {
     if (base.empty()) {
@@ -116,7 +116,7 @@ FileRegistryStore::Snapshot FileRegistryStore::readSnapshot() const {
         if (stamp != nullptr) {
             *stamp = stampOf<FileStamp>(info);
         }
-        return readWhole(fd.get(), kMaxRegistryBytes, bytes, tooLarge);
+        return readWhole(fd.get(), MaxRegistryBytes, bytes, tooLarge);
     };
 
     bool tooLarge = false;

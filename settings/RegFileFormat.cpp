@@ -11,8 +11,8 @@ namespace pellamark {
 
 namespace {
 
-constexpr std::string_view kHeader = "Windows Registry Editor Version 5.00";
-constexpr std::string_view kRoot = "HKEY_CURRENT_USER";
+constexpr std::string_view Header = "Windows Registry Editor Version 5.00";
+constexpr std::string_view Root = "HKEY_CURRENT_USER";
 // ---- writing ----
 
 void appendQuoted(std::string& out, std::string_view text) {
@@ -265,7 +265,7 @@ std::vector<std::string> logicalLines(std::string_view text) {
 } // namespace
 
 std::string serializeRegFile(const RegFileDocument& document) {
-    std::string out(kHeader);
+    std::string out(Header);
     out += "\n\n";
     bool first = true;
     for (const RegFileKey& key : document.keys) {
@@ -274,7 +274,7 @@ std::string serializeRegFile(const RegFileDocument& document) {
         }
         first = false;
         out.push_back('[');
-        out += kRoot;
+        out += Root;
         if (!key.path.empty()) {
             out.push_back('\\');
             out += key.path;
@@ -295,7 +295,7 @@ std::optional<RegFileDocument> parseRegFile(std::string_view text) {
         return std::nullopt;
     }
     const std::vector<std::string> lines = logicalLines(text);
-    if (lines.empty() || lines.front() != kHeader) {
+    if (lines.empty() || lines.front() != Header) {
         return std::nullopt;
     }
     RegFileDocument document;
@@ -313,10 +313,10 @@ std::optional<RegFileDocument> parseRegFile(std::string_view text) {
                 return std::nullopt;
             }
             std::string_view name = line.substr(1, line.size() - 2);
-            if (name.substr(0, kRoot.size()) != kRoot) {
+            if (name.substr(0, Root.size()) != Root) {
                 return std::nullopt;
             }
-            name.remove_prefix(kRoot.size());
+            name.remove_prefix(Root.size());
             if (!name.empty()) {
                 if (name.front() != '\\') {
                     return std::nullopt;

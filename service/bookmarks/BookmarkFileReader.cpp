@@ -13,20 +13,20 @@ namespace pellamark::service::bookmarks {
 namespace {
 
 // Bounds on what one entry may hold before it is read; each is well past what its cleaned form
-// keeps (200 characters of title, kMaxAddressBytes of address), so cutting the raw bytes never
+// keeps (200 characters of title, MaxAddressBytes of address), so cutting the raw bytes never
 // cuts what is kept.
-constexpr std::size_t kMaxRawTitle = 4096;
-constexpr std::size_t kMaxRawNote = 64 * 1024;
-constexpr std::size_t kMaxRawAddress = 4 * kMaxAddressBytes;
-constexpr std::size_t kMaxRawTags = 8192;
-constexpr std::size_t kMaxRawSmall = 256; // dates, charset labels, flags
-constexpr std::size_t kMaxTagName = 16;
-constexpr std::size_t kMaxAttributeName = 32;
-constexpr std::size_t kMaxDeclaration = 128;
+constexpr std::size_t MaxRawTitle = 4096;
+constexpr std::size_t MaxRawNote = 64 * 1024;
+constexpr std::size_t MaxRawAddress = 4 * MaxAddressBytes;
+constexpr std::size_t MaxRawTags = 8192;
+constexpr std::size_t MaxRawSmall = 256; // dates, charset labels, flags
+constexpr std::size_t MaxTagName = 16;
+constexpr std::size_t MaxAttributeName = 32;
+constexpr std::size_t MaxDeclaration = 128;
 // A bookmark file says what it is within its first lines; this is far past any real header.
-constexpr std::uint64_t kMaxHeader = 1024 * 1024;
+constexpr std::uint64_t MaxHeader = 1024 * 1024;
 
-constexpr std::string_view kNotABookmarkFile =
+constexpr std::string_view NotABookmarkFile =
     "This is not a bookmark file: it has neither the DOCTYPE line of one nor a list of bookmarks.";
 
 bool isBlank(char c) {
@@ -169,7 +169,7 @@ std::string charsetInContent(std::string_view content) {
 } // namespace
 
 std::string_view skippedName(Skipped kind) {
-    static constexpr std::string_view names[kSkippedKinds] = {
+    static constexpr std::string_view names[SkippedKinds] = {
         "javascript", "place", "file", "chrome", "about", "data", "other", "unusable"};
     return names[std::size_t(kind)];
 }
@@ -214,14 +214,14 @@ private:
     // Which text the parser is collecting.
     enum class Mode { None, FolderName, Title, Note };
     // The attributes it keeps; every other one is skipped without being stored.
-    enum Slot { Href, AddDate, LastModified, Tags, Toolbar, Unfiled, Id, Charset, Content, kSlots };
+    enum Slot { Href, AddDate, LastModified, Tags, Toolbar, Unfiled, Id, Charset, Content, Slots };
 
     struct Tag {
         std::string name;
         bool end = false;
         bool nameTooLong = false;
-        std::array<std::string, kSlots> values;
-        std::array<bool, kSlots> present{};
+        std::array<std::string, Slots> values;
+        std::array<bool, Slots> present{};
         bool hrefTooLong = false;
     };
 
@@ -299,7 +299,7 @@ private:
     enum class Level : char { Plain, Named, Top };
     std::vector<Level> m_levels;
     std::size_t m_topLevels = 0;
-    std::size_t m_extraDepth = 0; // lists opened past kMaxFolderDepth
+    std::size_t m_extraDepth = 0; // lists opened past MaxFolderDepth
     std::vector<std::string> m_path;
     Bookmark m_out;
 };
@@ -395,7 +395,7 @@ bool BookmarkFileReader::Parser::finish() {
         return false;
     }
     if (!m_recognised) {
-        fail(std::string(kNotABookmarkFile));
+        fail(std::string(NotABookmarkFile));
         return false;
     }
     closeText();
@@ -407,7 +407,7 @@ bool BookmarkFileReader::Parser::finish() {
 void BookmarkFileReader::Parser::appendText(std::string_view text) {
     if (m_mode == Mode::None || text.empty())
         return;
-    const std::size_t limit = m_mode == Mode::Note ? kMaxRawNote : kMaxRawTitle;
+    const std::size_t limit = m_mode == Mode::Note ? MaxRawNote : MaxRawTitle;
     if (m_text.size() + text.size() > limit) {
         text = text.substr(0, limit - std::min(limit, m_text.size()));
         m_textCut = true;
@@ -434,7 +434,7 @@ void BookmarkFileReader::Parser::parse(std::string_view bytes) {
                     break;
                 }
                 if (c != '<') {
-                    fail(std::string(kNotABookmarkFile));
+                    fail(std::string(NotABookmarkFile));
                     break;
                 }
             }
@@ -486,7 +486,7 @@ void BookmarkFileReader::Parser::parse(std::string_view bytes) {
                 m_state = State::BeforeAttributeName;
             } else if (c == '>') {
                 emitTag();
-            } else if (m_tag.name.size() < kMaxTagName) {
+            } else if (m_tag.name.size() < MaxTagName) {
                 m_tag.name += lowerAscii(c);
             } else {
                 m_tag.nameTooLong = true;
@@ -519,7 +519,7 @@ void BookmarkFileReader::Parser::parse(std::string_view bytes) {
                 beginAttribute();
                 endAttribute();
                 emitTag();
-            } else if (m_attributeName.size() < kMaxAttributeName) {
+            } else if (m_attributeName.size() < MaxAttributeName) {
                 m_attributeName += lowerAscii(c);
             } else {
                 m_attributeNameTooLong = true;
@@ -628,7 +628,7 @@ void BookmarkFileReader::Parser::parse(std::string_view bytes) {
             if (c == '>') {
                 onDeclaration();
                 m_state = State::Data;
-            } else if (m_declaration.size() < kMaxDeclaration) {
+            } else if (m_declaration.size() < MaxDeclaration) {
                 m_declaration += c;
             }
             ++p;
@@ -643,8 +643,8 @@ void BookmarkFileReader::Parser::parse(std::string_view bytes) {
         }
     }
     m_offset += bytes.size();
-    if (!m_recognised && m_offset > kMaxHeader)
-        fail(std::string(kNotABookmarkFile));
+    if (!m_recognised && m_offset > MaxHeader)
+        fail(std::string(NotABookmarkFile));
 }
 
 void BookmarkFileReader::Parser::beginAttribute() {
@@ -662,15 +662,15 @@ void BookmarkFileReader::Parser::beginAttribute() {
         std::size_t limit;
     };
     static constexpr Known known[] = {
-        {"a", "href", Href, kMaxRawAddress},
-        {"a", "add_date", AddDate, kMaxRawSmall},
-        {"a", "last_modified", LastModified, kMaxRawSmall},
-        {"a", "tags", Tags, kMaxRawTags},
-        {"h3", "personal_toolbar_folder", Toolbar, kMaxRawSmall},
-        {"h3", "unfiled_bookmarks_folder", Unfiled, kMaxRawSmall},
-        {"h3", "id", Id, kMaxRawSmall},
-        {"meta", "charset", Charset, kMaxRawSmall},
-        {"meta", "content", Content, kMaxRawSmall},
+        {"a", "href", Href, MaxRawAddress},
+        {"a", "add_date", AddDate, MaxRawSmall},
+        {"a", "last_modified", LastModified, MaxRawSmall},
+        {"a", "tags", Tags, MaxRawTags},
+        {"h3", "personal_toolbar_folder", Toolbar, MaxRawSmall},
+        {"h3", "unfiled_bookmarks_folder", Unfiled, MaxRawSmall},
+        {"h3", "id", Id, MaxRawSmall},
+        {"meta", "charset", Charset, MaxRawSmall},
+        {"meta", "content", Content, MaxRawSmall},
     };
     for (const auto& k : known) {
         if (k.tag == tag && k.attribute == name) {
@@ -708,7 +708,7 @@ void BookmarkFileReader::Parser::emitTag() {
 
 bool BookmarkFileReader::Parser::requireRecognised() {
     if (!m_recognised)
-        fail(std::string(kNotABookmarkFile));
+        fail(std::string(NotABookmarkFile));
     return m_recognised;
 }
 
@@ -728,8 +728,8 @@ void BookmarkFileReader::Parser::onStartTag() {
         closeText();
         flushBookmark();
         m_recognised = true;
-        if (m_extraDepth > 0 || m_path.size() >= kMaxFolderDepth ||
-            m_levels.size() >= 2 * kMaxFolderDepth) {
+        if (m_extraDepth > 0 || m_path.size() >= MaxFolderDepth ||
+            m_levels.size() >= 2 * MaxFolderDepth) {
             ++m_extraDepth;
         } else {
             Level level = Level::Plain;
@@ -813,7 +813,7 @@ std::string BookmarkFileReader::Parser::cleanLine(std::string_view raw, bool& cu
     std::string text = decodeEntities(collapseBlanks(m_decoder.decode(raw)));
     replaceControls(text, {});
     text = std::string(trimBlanks(text));
-    if (cutToChars(text, kMaxTitleChars))
+    if (cutToChars(text, MaxTitleChars))
         cut = true;
     return text;
 }
@@ -876,7 +876,7 @@ void BookmarkFileReader::Parser::flushBookmark() {
     out.title = cleanLine(b.rawTitle, cut);
     if (out.title.empty()) {
         out.title = out.url;
-        cut = cutToChars(out.title, kMaxTitleChars) || cut;
+        cut = cutToChars(out.title, MaxTitleChars) || cut;
     }
 
     // A note keeps its lines; only the blanks around it go.
@@ -894,7 +894,7 @@ void BookmarkFileReader::Parser::flushBookmark() {
     }
     out.note = decodeEntities(trimBlanks(lines));
     replaceControls(out.note, "\t\n\r");
-    if (cutToChars(out.note, kMaxNoteChars) || b.noteCut)
+    if (cutToChars(out.note, MaxNoteChars) || b.noteCut)
         cut = true;
     m_summary.cut += cut ? 1 : 0;
 

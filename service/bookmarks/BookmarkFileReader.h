@@ -1,5 +1,7 @@
 #pragma once
 
+#include "service/http/Input.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -12,20 +14,18 @@
 
 namespace pellamark::service::bookmarks {
 
-// A note is free text of a few thousand characters; longer ones are cut there.
-inline constexpr std::size_t kMaxNoteChars = 4000;
 // Bookmarks in folders nested deeper than this are read as if in the folder this deep.
-inline constexpr std::size_t kMaxFolderDepth = 32;
+inline constexpr std::size_t MaxFolderDepth = 32;
 
 // One bookmark of a bookmark file, cleaned: valid UTF-8, entities decoded, blanks trimmed.
 struct Bookmark {
-    std::string title; // at most kMaxTitleChars, never empty: an untitled bookmark has its address
+    std::string title; // at most MaxTitleChars, never empty: an untitled bookmark has its address
     std::string url;   // an http or https address that addressProblem() accepts
     // The folders it is in, from the root; the browsers' own top folders (bookmarks bar, menu,
     // "Other bookmarks", ...) are not among them.
     std::vector<std::string> folders;
     std::vector<std::string> tags;        // the TAGS entries as written, trimmed, none empty
-    std::string note;                     // the <DD> text, at most kMaxNoteChars
+    std::string note;                     // the <DD> text, at most MaxNoteChars
     std::optional<std::int64_t> added;    // ADD_DATE, in seconds since 1970
     std::optional<std::int64_t> modified; // LAST_MODIFIED, in seconds since 1970
 };
@@ -41,12 +41,12 @@ enum class Skipped {
     Other,    // any other scheme, or no address at all
     Unusable, // http or https, but not an address that can be stored (too long, no host, ...)
 };
-inline constexpr std::size_t kSkippedKinds = 8;
+inline constexpr std::size_t SkippedKinds = 8;
 std::string_view skippedName(Skipped kind);
 
 struct ReadSummary {
     std::size_t bookmarks = 0;
-    std::array<std::size_t, kSkippedKinds> skipped{};
+    std::array<std::size_t, SkippedKinds> skipped{};
     std::size_t cut = 0;           // titles, folder names and notes cut to their bound
     std::string charset = "UTF-8"; // what the text was read as
     // The file ended between two entries with its lists still open: what came before was read.

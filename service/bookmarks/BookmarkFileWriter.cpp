@@ -8,7 +8,7 @@ namespace pellamark::service::bookmarks {
 
 namespace {
 
-constexpr std::size_t kPiece = 64 * 1024;
+constexpr std::size_t Piece = 64 * 1024;
 
 bool isBlank(char c) {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
@@ -60,7 +60,7 @@ void appendDate(std::string& out, std::string_view name, const std::optional<std
 } // namespace
 
 BookmarkFileWriter::BookmarkFileWriter(Sink sink) : m_sink(std::move(sink)) {
-    m_buffer.reserve(kPiece + 4096);
+    m_buffer.reserve(Piece + 4096);
     m_buffer += "<!DOCTYPE NETSCAPE-Bookmark-file-1>\n"
                 "<META HTTP-EQUIV=\"Content-Type\" CONTENT=\"text/html; charset=UTF-8\">\n"
                 "<TITLE>Bookmarks</TITLE>\n"
@@ -135,7 +135,7 @@ void BookmarkFileWriter::finish() {
 }
 
 void BookmarkFileWriter::flushIfFull() {
-    if (m_buffer.size() < kPiece)
+    if (m_buffer.size() < Piece)
         return;
     m_sink(m_buffer);
     m_buffer.clear();

@@ -11,7 +11,7 @@ namespace pellamark::service::bookmarks {
 
 namespace {
 
-const auto kNoConverter = reinterpret_cast<void*>(iconv_t(-1));
+const auto NoConverter = reinterpret_cast<void*>(iconv_t(-1));
 
 std::string lower(std::string_view text) {
     std::string out(text);
@@ -91,7 +91,7 @@ bool TextDecoder::use(std::string_view label) {
         return true;
     }
     void* converter = reinterpret_cast<void*>(iconv_open("UTF-8", charset.c_str()));
-    if (converter == kNoConverter)
+    if (converter == NoConverter)
         return false;
     if (m_converter)
         iconv_close(static_cast<iconv_t>(m_converter));
@@ -115,7 +115,7 @@ std::string TextDecoder::decode(std::string_view bytes) {
 Utf16Stream::Utf16Stream(bool bigEndian)
     : m_converter(
           reinterpret_cast<void*>(iconv_open("UTF-8", bigEndian ? "UTF-16BE" : "UTF-16LE"))) {
-    if (m_converter == kNoConverter)
+    if (m_converter == NoConverter)
         throw std::runtime_error("no UTF-16 converter");
 }
 

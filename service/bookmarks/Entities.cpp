@@ -16,7 +16,7 @@ struct Named {
 };
 
 // Sorted by name (byte order) for the binary search below.
-constexpr Named kNamed[] = {
+constexpr Named NamedEntities[] = {
     {"AElig", 198},    {"Aacute", 193},  {"Acirc", 194},   {"Agrave", 192},  {"Alpha", 913},
     {"Aring", 197},    {"Atilde", 195},  {"Auml", 196},    {"Beta", 914},    {"Ccedil", 199},
     {"Chi", 935},      {"Dagger", 8225}, {"Delta", 916},   {"ETH", 208},     {"Eacute", 201},
@@ -71,13 +71,13 @@ constexpr Named kNamed[] = {
 };
 
 // What browsers show for the numbers 128-159, which windows-1252 files put in references.
-constexpr std::array<char32_t, 32> kWindows1252 = {
+constexpr std::array<char32_t, 32> Windows1252 = {
     0x20AC, 0x81,   0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
     0x2039, 0x0152, 0x8D,   0x017D, 0x8F,   0x90,   0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x9D,   0x017E, 0x0178,
 };
 
-constexpr std::size_t kLongestName = 8; // "thetasym"
+constexpr std::size_t LongestName = 8; // "thetasym"
 
 int digitValue(char c, bool hex) {
     if (c >= '0' && c <= '9')
@@ -111,7 +111,7 @@ bool decodeOne(std::string_view text, std::size_t& pos, std::string& out) {
             ++i;
         char32_t cp = value;
         if (value >= 128 && value <= 159)
-            cp = kWindows1252[value - 128];
+            cp = Windows1252[value - 128];
         else if (value == 0)
             cp = ReplacementCharacter;
         appendUtf8(out, cp); // appendUtf8 replaces surrogates and values past U+10FFFF
@@ -119,15 +119,15 @@ bool decodeOne(std::string_view text, std::size_t& pos, std::string& out) {
         return true;
     }
     std::size_t end = i;
-    while (end < text.size() && end - i <= kLongestName && isNameChar(text[end]))
+    while (end < text.size() && end - i <= LongestName && isNameChar(text[end]))
         ++end;
     if (end >= text.size() || text[end] != ';')
         return false;
     const std::string_view name = text.substr(i, end - i);
     const auto* found =
-        std::lower_bound(std::begin(kNamed), std::end(kNamed), name,
+        std::lower_bound(std::begin(NamedEntities), std::end(NamedEntities), name,
                          [](const Named& e, std::string_view n) { return e.name < n; });
-    if (found == std::end(kNamed) || found->name != name)
+    if (found == std::end(NamedEntities) || found->name != name)
         return false;
     appendUtf8(out, found->cp);
     pos = end + 1;

@@ -27,8 +27,8 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 std::optional<std::string> addressProblem(std::string_view url) {
     if (url.empty())
         return "An address is required.";
-    if (url.size() > kMaxAddressBytes)
-        return "The address is longer than " + std::to_string(kMaxAddressBytes) + " bytes.";
+    if (url.size() > MaxAddressBytes)
+        return "The address is longer than " + std::to_string(MaxAddressBytes) + " bytes.";
     if (!isValidUtf8(url))
         return "The address is not valid text.";
     if (std::any_of(url.begin(), url.end(), [](char c) { return c == ' ' || isControl(c); }))
@@ -86,8 +86,8 @@ std::variant<NewFavourite, std::string> checkNewFavourite(std::string_view title
     cleanTitle = trim(cleanTitle);
     if (cleanTitle.empty())
         return std::string("A title is required.");
-    if (utf8Length(cleanTitle) > kMaxTitleChars)
-        return "The title is longer than " + std::to_string(kMaxTitleChars) + " characters.";
+    if (utf8Length(cleanTitle) > MaxTitleChars)
+        return "The title is longer than " + std::to_string(MaxTitleChars) + " characters.";
 
     std::string cleanUrl = trim(url);
     if (auto problem = addressProblem(cleanUrl))
@@ -137,7 +137,7 @@ std::variant<FavouriteFields, std::string> checkFavourite(std::string_view title
 std::optional<std::string> userIdProblem(std::string_view userId) {
     if (userId.empty())
         return "The address has no user id (userid).";
-    if (userId.size() > kMaxUserIdBytes)
+    if (userId.size() > MaxUserIdBytes)
         return "The user id is too long.";
     if (!isValidUtf8(userId) || std::any_of(userId.begin(), userId.end(), isControl))
         return "The user id is not valid text.";

@@ -12,9 +12,9 @@
 
 namespace pellamark::service {
 
-inline constexpr std::size_t kMaxTitleChars = 200;
-inline constexpr std::size_t kMaxAddressBytes = 2048;
-inline constexpr std::size_t kMaxUserIdBytes = 128;
+inline constexpr std::size_t MaxTitleChars = 200;
+inline constexpr std::size_t MaxAddressBytes = 2048;
+inline constexpr std::size_t MaxUserIdBytes = 128;
 inline constexpr std::size_t MaxNoteChars = 4000;
 // More than a page shows: a change of several at once names those ticked on one page.
 inline constexpr std::size_t MaxIdsPerChange = 500;

@@ -90,9 +90,9 @@ std::string editForm(const FavouritesPageContent& content, const Favourite& favo
     return "<li class=\"fav editing\"><form class=\"edit\" method=\"post\" action=" + action + ">" +
            hidden("action", "edit") + hidden("id", std::to_string(favourite.id)) +
            "<input name=\"title\" aria-label=\"Title\" required maxlength=\"" +
-           std::to_string(kMaxTitleChars) + "\" value=" + attribute(favourite.title) +
+           std::to_string(MaxTitleChars) + "\" value=" + attribute(favourite.title) +
            "><input name=\"url\" type=\"url\" aria-label=\"Address\" required maxlength=\"" +
-           std::to_string(kMaxAddressBytes) + "\" value=" + attribute(favourite.url) +
+           std::to_string(MaxAddressBytes) + "\" value=" + attribute(favourite.url) +
            "><input name=\"tags\" aria-label=\"Tags\" placeholder=\"tags, separated by blanks\" "
            "value=" +
            attribute(joinTags(favourite.tags)) +
@@ -262,10 +262,10 @@ std::string favouritesPage(const FavouritesPageContent& content) {
     out +=
         "<form class=\"add\" method=\"post\" action=" + action + ">" + hidden("action", "add") +
         "<input name=\"title\" placeholder=\"Title\" aria-label=\"Title\" required maxlength=\"" +
-        std::to_string(kMaxTitleChars) +
+        std::to_string(MaxTitleChars) +
         "\"><input name=\"url\" type=\"url\" placeholder=\"https://\" aria-label=\"Address\" "
         "required maxlength=\"" +
-        std::to_string(kMaxAddressBytes) +
+        std::to_string(MaxAddressBytes) +
         "\"><input name=\"tags\" placeholder=\"tags\" aria-label=\"Tags\">"
         "<button type=\"submit\">Add</button></form>\n";
 

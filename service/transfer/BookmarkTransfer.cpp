@@ -110,7 +110,7 @@ std::string describeImport(const ImportReport& report) {
                        " into favourites already there, skipped " +
                        std::to_string(report.read.skippedTotal());
     std::string kinds;
-    for (std::size_t kind = 0; kind < bookmarks::kSkippedKinds; ++kind)
+    for (std::size_t kind = 0; kind < bookmarks::SkippedKinds; ++kind)
         if (const auto count = report.read.skipped[kind])
             kinds += (kinds.empty() ? "" : ", ") + skippedKind(Skipped(kind), count);
     text += kinds.empty() ? "." : ": " + kinds + ".";

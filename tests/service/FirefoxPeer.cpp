@@ -29,9 +29,9 @@ using pellamark::testing::Child;
 using pellamark::testing::readFile;
 using pellamark::testing::writeFile;
 
-constexpr auto kStartTimeout = 90s;
-constexpr auto kImportTimeout = 60s;
-constexpr auto kQuitTimeout = 60s;
+constexpr auto StartTimeout = 90s;
+constexpr auto ImportTimeout = 60s;
+constexpr auto QuitTimeout = 60s;
 
 std::optional<fs::path> findFirefox() {
     if (const char* named = std::getenv("PELLAMARK_FIREFOX"))
@@ -309,7 +309,7 @@ FirefoxPeer::Result FirefoxPeer::importThenExport(const fs::path& file) {
 
     const fs::path portFile = profile / "MarionetteActivePort";
     std::string port;
-    const bool listening = waitFor(kStartTimeout, [&] {
+    const bool listening = waitFor(StartTimeout, [&] {
         std::error_code ec;
         if (fs::exists(portFile, ec))
             port = readFile(portFile);
@@ -322,7 +322,7 @@ FirefoxPeer::Result FirefoxPeer::importThenExport(const fs::path& file) {
 
     // Firefox clears the import pref once the import is done, and saves its prefs soon after.
     const fs::path prefs = profile / "prefs.js";
-    const bool imported = waitFor(kImportTimeout, [&] {
+    const bool imported = waitFor(ImportTimeout, [&] {
         std::error_code ec;
         return fs::exists(prefs, ec) &&
                readFile(prefs).find("\"browser.places.importBookmarksHTML\", false") !=
@@ -342,7 +342,7 @@ FirefoxPeer::Result FirefoxPeer::importThenExport(const fs::path& file) {
             // The connection may close before the answer; whether Firefox quit is seen below.
         }
     }
-    if (!waitFor(kQuitTimeout, [&] { return !firefox.running(); }))
+    if (!waitFor(QuitTimeout, [&] { return !firefox.running(); }))
         throw std::runtime_error("Firefox did not quit" + logTail(firefox));
     if (const int status = firefox.exitCode(0); status != 0)
         throw std::runtime_error("Firefox ended with status " + std::to_string(status) +

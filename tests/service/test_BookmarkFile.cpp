@@ -13,6 +13,7 @@
 #include <sstream>
 
 using namespace pellamark::service::bookmarks;
+using pellamark::service::MaxNoteChars;
 
 namespace {
 
@@ -75,7 +76,7 @@ ReadResult readInPieces(const std::string& content, std::size_t piece) {
 
 std::string skippedText(const ReadSummary& summary) {
     std::string out;
-    for (std::size_t k = 0; k < kSkippedKinds; ++k) {
+    for (std::size_t k = 0; k < SkippedKinds; ++k) {
         if (summary.skipped[k] > 0)
             out += (out.empty() ? "" : " ") + std::string(skippedName(Skipped(k))) + "=" +
                    std::to_string(summary.skipped[k]);
@@ -99,9 +100,9 @@ std::string utf16le(const std::u16string& text) {
     return out;
 }
 
-const std::string kLongTitle = std::string(190, 'x') + " 012345678";
+const std::string LongTitle = std::string(190, 'x') + " 012345678";
 
-const std::vector<FileCase> kFileCases = {
+const std::vector<FileCase> FileCases = {
     {.name = "chromium.html",
      .bookmarks = {"|Example News|https://news.example.org/||1609459300|-|",
                    "Work/Clients/Acme Corp.|Acme \u2014 client portal|"
@@ -145,7 +146,7 @@ const std::vector<FileCase> kFileCases = {
                    "Work-Play/Z\u00fcrich-Gen\u00e8ve,Reading,Work/Acme-Corp,c++|-|-|",
                    "Work & Play|https://empty.example.org/page|https://empty.example.org/page|"
                    "Work-Play|-|-|",
-                   "Work & Play|" + kLongTitle + "|https://long.example.org/|Work-Play|-|-|",
+                   "Work & Play|" + LongTitle + "|https://long.example.org/|Work-Play|-|-|",
                    "Work & Play|Never closed|https://open.example.org/|Work-Play|-|-|",
                    "|broken \uFFFD byte|https://broken.example.org/||-|-|"},
      .cut = 1},
@@ -219,7 +220,7 @@ TEST_P(BookmarkFileRead, GivesTheExpectedBookmarksInPiecesOfAnySize) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, BookmarkFileRead,
-                         ::testing::Combine(::testing::ValuesIn(kFileCases),
+                         ::testing::Combine(::testing::ValuesIn(FileCases),
                                             ::testing::Values(1, 7, 1 << 20)));
 
 // Feeds a file made of parts, each repeated, without ever holding it whole.
@@ -275,9 +276,9 @@ TEST(BookmarkFileBounds, HugeIconsTitlesNotesAndNestingStayBounded) {
     EXPECT_LT(most, 512u * 1024) << "bytes held while reading";
     ASSERT_EQ(read.size(), 1u);
     EXPECT_EQ(read[0].url, "https://deep.example.org/");
-    EXPECT_EQ(read[0].folders.size(), kMaxFolderDepth);
+    EXPECT_EQ(read[0].folders.size(), MaxFolderDepth);
     EXPECT_EQ(read[0].title.size(), 200u);
-    EXPECT_EQ(read[0].note.size(), kMaxNoteChars);
+    EXPECT_EQ(read[0].note.size(), MaxNoteChars);
     EXPECT_FALSE(reader.summary().truncated);
     EXPECT_EQ(reader.summary().cut, 1u); // one bookmark, cut in title and note
 }

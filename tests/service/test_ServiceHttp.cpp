@@ -24,9 +24,9 @@ using namespace pellamark::service::testing;
 
 namespace {
 
-const std::string kFormType = "application/x-www-form-urlencoded";
-const std::string kUser = "abcde0123456789";
-const std::string kPublicOrigin = "https://favourites.example.org";
+const std::string FormType = "application/x-www-form-urlencoded";
+const std::string User = "abcde0123456789";
+const std::string PublicOrigin = "https://favourites.example.org";
 
 std::string pagePath(const std::string& userId, const std::string& email = "a@example.org") {
     return "/app/fav.asp?userid=" + userId + "&emailid=" + email + "&pubid=2&version=1.00.00";
@@ -48,7 +48,7 @@ std::string storeName(const ::testing::TestParamInfo<StoreKind>& info) {
     return storeKindName(info.param);
 }
 
-const auto kStores = ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres);
+const auto BothStores = ::testing::Values(StoreKind::Sqlite, StoreKind::Postgres);
 
 // The service over a fresh store of the given kind, skipped when that kind cannot be had here.
 class ServiceFixture : public ::testing::Test {
@@ -58,7 +58,7 @@ protected:
             GTEST_SKIP() << *why;
         store.emplace(kind);
         config.store = store->location();
-        config.publicOrigins = {*parsePublicOrigin(kPublicOrigin)};
+        config.publicOrigins = {*parsePublicOrigin(PublicOrigin)};
         running = std::make_unique<RunningService>(std::move(config));
         cli = std::make_unique<httplib::Client>(running->client());
     }
@@ -72,7 +72,7 @@ protected:
         return res->body;
     }
     int add(const std::string& userId, const std::string& title, const std::string& url) {
-        auto res = cli->Post(pagePath(userId).c_str(), addForm(title, url), kFormType.c_str());
+        auto res = cli->Post(pagePath(userId).c_str(), addForm(title, url), FormType.c_str());
         return res ? res->status : -1;
     }
 
@@ -86,11 +86,11 @@ protected:
     void SetUp() override { start(GetParam()); }
 };
 
-INSTANTIATE_TEST_SUITE_P(Stores, ServiceHttp, kStores, storeName);
+INSTANTIATE_TEST_SUITE_P(Stores, ServiceHttp, BothStores, storeName);
 
 TEST_P(ServiceHttp, NewUserHasAnEmptyListAndMissingUserIdIsRefused) {
-    EXPECT_EQ(countItems(page(kUser)), 0);
-    EXPECT_NE(page(kUser).find("No favourites yet"), std::string::npos);
+    EXPECT_EQ(countItems(page(User)), 0);
+    EXPECT_NE(page(User).find("No favourites yet"), std::string::npos);
 
     for (const char* path : {"/app/fav.asp", "/app/fav.asp?emailid=a@example.org&pubid=2",
                              "/app/fav.asp?userid=&emailid=a@example.org"}) {
@@ -102,11 +102,11 @@ TEST_P(ServiceHttp, NewUserHasAnEmptyListAndMissingUserIdIsRefused) {
 }
 
 TEST_P(ServiceHttp, AddListsNewestFirstAndRemoveTakesOnlyThatOne) {
-    ASSERT_EQ(add(kUser, "First site", "https://first.example.org/"), 303);
-    ASSERT_EQ(add(kUser, "Second site", "http://second.example.org/x?a=1"), 303);
-    ASSERT_EQ(add(kUser, "Third site", "HTTPS://third.example.org"), 303);
+    ASSERT_EQ(add(User, "First site", "https://first.example.org/"), 303);
+    ASSERT_EQ(add(User, "Second site", "http://second.example.org/x?a=1"), 303);
+    ASSERT_EQ(add(User, "Third site", "HTTPS://third.example.org"), 303);
 
-    std::string body = page(kUser);
+    std::string body = page(User);
     ASSERT_EQ(countItems(body), 3);
     const auto third = body.find("Third site");
     const auto second = body.find("Second site");
@@ -120,11 +120,11 @@ TEST_P(ServiceHttp, AddListsNewestFirstAndRemoveTakesOnlyThatOne) {
     // Ids are listed newest first as well: the middle one is "Second site".
     const auto ids = itemIds(body);
     ASSERT_EQ(ids.size(), 3u);
-    auto res = cli->Post(pagePath(kUser).c_str(), "action=remove&id=" + ids[1], kFormType.c_str());
+    auto res = cli->Post(pagePath(User).c_str(), "action=remove&id=" + ids[1], FormType.c_str());
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 303);
 
-    body = page(kUser);
+    body = page(User);
     EXPECT_EQ(countItems(body), 2);
     EXPECT_EQ(body.find("Second site"), std::string::npos);
     EXPECT_NE(body.find("First site"), std::string::npos);
@@ -146,7 +146,7 @@ TEST_P(ServiceHttp, UsersAreKeptApartAndCannotRemoveEachOthersFavourites) {
     const auto aliceIds = itemIds(alice);
     ASSERT_EQ(aliceIds.size(), 1u);
     auto res = cli->Post(pagePath("bbbbb0000000002").c_str(), "action=remove&id=" + aliceIds[0],
-                         kFormType.c_str());
+                         FormType.c_str());
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 303);
     EXPECT_EQ(countItems(page("aaaaa0000000001")), 1);
@@ -160,11 +160,11 @@ TEST_P(ServiceHttp, HostileTextIsEscapedEverywhere) {
         "Tom & Jerry's 'quoted' page",
     };
     for (const auto& title : titles)
-        ASSERT_EQ(add(kUser, title, "https://example.org/"), 303) << title;
-    ASSERT_EQ(add(kUser, "quote in address", "https://example.org/\"onmouseover=\"alert(3)"), 303);
+        ASSERT_EQ(add(User, title, "https://example.org/"), 303) << title;
+    ASSERT_EQ(add(User, "quote in address", "https://example.org/\"onmouseover=\"alert(3)"), 303);
 
     const std::string hostileEmail = percentEncode("<script>alert(4)</script>@example.org");
-    auto res = cli->Get(pagePath(kUser, hostileEmail).c_str());
+    auto res = cli->Get(pagePath(User, hostileEmail).c_str());
     ASSERT_TRUE(res);
     const std::string& body = res->body;
     // The page's one script element is its own file's.
@@ -180,7 +180,7 @@ TEST_P(ServiceHttp, HostileTextIsEscapedEverywhere) {
 // The page's style and script are files of the service's own, so the page's policy allows no
 // text inside the page to run or restyle it.
 TEST_P(ServiceHttp, StyleAndScriptAreTheServicesOwnFilesUnderAStrictPolicy) {
-    auto res = cli->Get(pagePath(kUser).c_str());
+    auto res = cli->Get(pagePath(User).c_str());
     ASSERT_TRUE(res);
     const auto policy = res->get_header_value("Content-Security-Policy");
     EXPECT_NE(policy.find("script-src 'self'"), std::string::npos) << policy;
@@ -208,16 +208,16 @@ TEST_P(ServiceHttp, LimitsAreInclusive) {
         title += "\xC3\xA9";
     const std::string url = "https://example.org/" + std::string(2048 - 20, 'a');
     ASSERT_EQ(url.size(), 2048u);
-    EXPECT_EQ(add(kUser, title, url), 303);
-    const std::string body = page(kUser);
+    EXPECT_EQ(add(User, title, url), 303);
+    const std::string body = page(User);
     EXPECT_EQ(countItems(body), 1);
     EXPECT_NE(body.find(title), std::string::npos);
 }
 
 TEST_P(ServiceHttp, RedirectReturnsToTheSameAddressAsSent) {
     // The client puts the e-mail address in unencoded, so a plus sign must survive the round trip.
-    const std::string path = pagePath(kUser, "first+tag@example.org");
-    auto res = cli->Post(path.c_str(), addForm("x", "https://example.org/"), kFormType.c_str());
+    const std::string path = pagePath(User, "first+tag@example.org");
+    auto res = cli->Post(path.c_str(), addForm("x", "https://example.org/"), FormType.c_str());
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 303);
     EXPECT_EQ(res->get_header_value("Location"), path);
@@ -259,12 +259,12 @@ TEST_P(ServiceHttp, LogHasOneLinePerRequestWithoutTheUsersSecrets) {
 
 TEST_P(ServiceHttp, FavouritesSurviveARestartOnTheSameStore) {
     for (const char* title : {"one", "two"})
-        ASSERT_EQ(add(kUser, title, "https://example.org/"), 303);
+        ASSERT_EQ(add(User, title, "https://example.org/"), 303);
     cli.reset();
     running.reset();
 
     RunningService again(store->location());
-    auto res = again.client().Get(pagePath(kUser).c_str());
+    auto res = again.client().Get(pagePath(User).c_str());
     ASSERT_TRUE(res);
     EXPECT_EQ(countItems(res->body), 2);
     EXPECT_LT(res->body.find(">two<"), res->body.find(">one<"));
@@ -274,8 +274,8 @@ TEST_P(ServiceHttp, FavouritesSurviveARestartOnTheSameStore) {
 TEST_P(ServiceHttp, NormalClientIsAnsweredWhileSlowClientsHoldConnections) {
     SlowClients slow(running->port(), 50);
     ASSERT_EQ(slow.open(), 50);
-    ASSERT_EQ(add(kUser, "t", "https://example.org/"), 303);
-    EXPECT_EQ(countItems(page(kUser)), 1);
+    ASSERT_EQ(add(User, "t", "https://example.org/"), 303);
+    EXPECT_EQ(countItems(page(User)), 1);
     EXPECT_EQ(slow.open(), 50) << "held connections are closed only by their deadline";
 }
 
@@ -302,8 +302,8 @@ struct Request {
     httplib::Headers headers = {};
     std::string form = addForm("Added", "https://added.example.org/");
     std::string method = "POST";
-    std::string path = pagePath(kUser);
-    std::string type = kFormType;
+    std::string path = pagePath(User);
+    std::string type = FormType;
 };
 
 void PrintTo(const Request& request, std::ostream* out) {
@@ -318,8 +318,8 @@ protected:
 
 TEST_P(ServiceRefusal, AnswersAsTabledAndChangesOnlyWhatItAccepts) {
     const Request& request = std::get<1>(GetParam());
-    ASSERT_EQ(add(kUser, "Kept", "https://kept.example.org/"), 303);
-    const std::string before = page(kUser);
+    ASSERT_EQ(add(User, "Kept", "https://kept.example.org/"), 303);
+    const std::string before = page(User);
 
     const std::string self = "127.0.0.1:" + std::to_string(running->port());
     httplib::Headers headers;
@@ -334,7 +334,7 @@ TEST_P(ServiceRefusal, AnswersAsTabledAndChangesOnlyWhatItAccepts) {
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, request.status) << res->body;
 
-    const std::string after = page(kUser);
+    const std::string after = page(User);
     if (request.status == 303) {
         EXPECT_EQ(countItems(after), 2);
         EXPECT_NE(after.find("added.example.org"), std::string::npos);
@@ -348,7 +348,7 @@ TEST_P(ServiceRefusal, AnswersAsTabledAndChangesOnlyWhatItAccepts) {
 INSTANTIATE_TEST_SUITE_P(
     Table, ServiceRefusal,
     ::testing::Combine(
-        kStores,
+        BothStores,
         ::testing::Values(
             // What the form says. The address rule itself is tabled in the input tests; one
             // refused address shows it applies here.
@@ -377,7 +377,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {},
                     R"({"action":"add"})",
                     "POST",
-                    pagePath(kUser),
+                    pagePath(User),
                     "application/json"},
             Request{"bodyOverTheLimit", 413, {}, std::string(64 * 1024 + 1, 'a')},
             // The new fields and actions. Rules of tags and notes themselves are tabled in the
@@ -419,9 +419,9 @@ INSTANTIATE_TEST_SUITE_P(
             Request{"tooManyIds", 400, {}, "action=remove" + manyIds(501)},
             Request{"renameToBadTag", 400, {}, "action=rename-tag&tag=a&to=%3Cb%3E"},
             Request{"renameWithoutTarget", 400, {}, "action=rename-tag&tag=a"},
-            Request{"badOrder", 400, {}, {}, "GET", pagePath(kUser) + "&sort=random"},
-            Request{"badPageKey", 400, {}, {}, "GET", pagePath(kUser) + "&after=x"},
-            Request{"badTagFilter", 400, {}, {}, "GET", pagePath(kUser) + "&tag=a%3Cb"},
+            Request{"badOrder", 400, {}, {}, "GET", pagePath(User) + "&sort=random"},
+            Request{"badPageKey", 400, {}, {}, "GET", pagePath(User) + "&after=x"},
+            Request{"badTagFilter", 400, {}, {}, "GET", pagePath(User) + "&tag=a%3Cb"},
             Request{"editFromAnotherSite",
                     403,
                     {{"Origin", "http://attacker.example"}},
@@ -445,11 +445,11 @@ INSTANTIATE_TEST_SUITE_P(
                 403,
                 {{"Host", "favourites.example.org"}, {"Origin", "http://favourites.example.org"}}},
             Request{"ownOrigin", 303, {{"Origin", "http://{self}"}}},
-            Request{"ownReferer", 303, {{"Referer", "http://{self}" + pagePath(kUser)}}},
+            Request{"ownReferer", 303, {{"Referer", "http://{self}" + pagePath(User)}}},
             Request{"neitherHeader", 303},
             Request{"publicOrigin",
                     303,
-                    {{"Host", "favourites.example.org"}, {"Origin", kPublicOrigin}}},
+                    {{"Host", "favourites.example.org"}, {"Origin", PublicOrigin}}},
             // Which host the request names: another site's name pointed at this address.
             Request{"otherHostName",
                     421,
@@ -486,22 +486,22 @@ protected:
 // Many threads adding to one user's list at once: every acknowledged add must be listed. The
 // burst case opens 32 connections at the same moment, more than a short listen queue holds.
 TEST_P(ServiceConcurrency, ParallelAddsAreAllKept) {
-    const int kThreads = std::get<1>(GetParam()).threads;
-    const int kAddsPerThread = std::get<1>(GetParam()).addsPerThread;
+    const int threadCount = std::get<1>(GetParam()).threads;
+    const int addsPerThread = std::get<1>(GetParam()).addsPerThread;
 
     std::atomic<int> acknowledged{0};
     std::atomic<int> failures{0};
     std::vector<std::thread> threads;
-    std::latch ready(kThreads);
-    for (int t = 0; t < kThreads; ++t) {
+    std::latch ready(threadCount);
+    for (int t = 0; t < threadCount; ++t) {
         threads.emplace_back([&, t] {
             auto client = running->client();
             ready.arrive_and_wait();
-            for (int i = 0; i < kAddsPerThread; ++i) {
+            for (int i = 0; i < addsPerThread; ++i) {
                 const std::string title = "t" + std::to_string(t) + "-" + std::to_string(i);
                 auto res =
-                    client.Post(pagePath(kUser).c_str(),
-                                addForm(title, "https://example.org/" + title), kFormType.c_str());
+                    client.Post(pagePath(User).c_str(),
+                                addForm(title, "https://example.org/" + title), FormType.c_str());
                 (res && res->status == 303 ? acknowledged : failures)++;
             }
         });
@@ -510,20 +510,21 @@ TEST_P(ServiceConcurrency, ParallelAddsAreAllKept) {
         thread.join();
 
     EXPECT_EQ(failures, 0);
-    EXPECT_EQ(acknowledged, kThreads * kAddsPerThread);
+    EXPECT_EQ(acknowledged, threadCount * addsPerThread);
     // The page shows the total and the first hundred; the store has them all, once each.
-    EXPECT_NE(page(kUser).find(">" + std::to_string(kThreads * kAddsPerThread) + " favourites<"),
+    EXPECT_NE(page(User).find(">" + std::to_string(threadCount * addsPerThread) + " favourites<"),
               std::string::npos);
-    const auto listed = running->service().store().list(kUser);
+    const auto listed = running->service().store().list(User);
     std::set<std::int64_t> ids;
     for (const auto& favourite : listed)
         ids.insert(favourite.id);
-    EXPECT_EQ(listed.size(), std::size_t(kThreads * kAddsPerThread));
+    EXPECT_EQ(listed.size(), std::size_t(threadCount * addsPerThread));
     EXPECT_EQ(ids.size(), listed.size());
 }
 
 INSTANTIATE_TEST_SUITE_P(Load, ServiceConcurrency,
-                         ::testing::Combine(kStores, ::testing::Values(Load{8, 50}, Load{32, 5})),
+                         ::testing::Combine(BothStores,
+                                            ::testing::Values(Load{8, 50}, Load{32, 5})),
                          [](const auto& info) {
                              const Load load = std::get<1>(info.param);
                              return storeKindName(std::get<0>(info.param)) + "_" +

@@ -209,15 +209,15 @@ TEST_P(CommandLine, ParsesOrRefuses) {
     EXPECT_EQ(summary(*options), c.expected);
 }
 
-const std::string kHomeStore = " sqlite:/h/.local/share/pellamark-service";
+const std::string HomeStore = " sqlite:/h/.local/share/pellamark-service";
 
 INSTANTIATE_TEST_SUITE_P(
     Table, CommandLine,
     ::testing::Values(
-        OptionCase{{"--listen", "0.0.0.0:0"}, "0.0.0.0:0" + kHomeStore},
-        OptionCase{{"--listen=localhost:9000"}, "localhost:9000" + kHomeStore},
-        OptionCase{{"--listen", "[::1]:8480"}, "[::1]:8480" + kHomeStore},
-        OptionCase{{"--listen", "example.org"}, "example.org:80" + kHomeStore},
+        OptionCase{{"--listen", "0.0.0.0:0"}, "0.0.0.0:0" + HomeStore},
+        OptionCase{{"--listen=localhost:9000"}, "localhost:9000" + HomeStore},
+        OptionCase{{"--listen", "[::1]:8480"}, "[::1]:8480" + HomeStore},
+        OptionCase{{"--listen", "example.org"}, "example.org:80" + HomeStore},
         OptionCase{{"--listen", "h:65536"}, ""}, OptionCase{{"--listen", "h:-1"}, ""},
         OptionCase{{"--listen", "h:"}, ""}, OptionCase{{"--listen", ":80"}, ""},
         OptionCase{{"--listen", "::1:80"}, ""}, OptionCase{{"--listen", "[::1]x"}, ""},
@@ -240,16 +240,16 @@ INSTANTIATE_TEST_SUITE_P(
         // Where browsers reach it, and what one address may hold.
         OptionCase{
             {"--public-origin", "https://Fav.Example.org/", "--public-origin", "http://[::1]:8480"},
-            "127.0.0.1:8480" + kHomeStore +
+            "127.0.0.1:8480" + HomeStore +
                 " origin:https://fav.example.org origin:http://[::1]:8480"},
         OptionCase{{"--public-origin", "https://fav.example.org:443"},
-                   "127.0.0.1:8480" + kHomeStore + " origin:https://fav.example.org"},
+                   "127.0.0.1:8480" + HomeStore + " origin:https://fav.example.org"},
         OptionCase{{"--public-origin", "https://fav.example.org/app"}, ""},
         OptionCase{{"--public-origin", "ftp://fav.example.org"}, ""},
         OptionCase{{"--public-origin", "https://me@fav.example.org"}, ""},
         OptionCase{{"--public-origin", "fav.example.org"}, ""},
         OptionCase{{"--connections-per-address", "0"},
-                   "127.0.0.1:8480" + kHomeStore + " per-address:0"},
+                   "127.0.0.1:8480" + HomeStore + " per-address:0"},
         OptionCase{{"--connections-per-address", "-1"}, ""},
         OptionCase{{"--connections-per-address", "many"}, ""}));
 

@@ -19,7 +19,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::string kFormType = "application/x-www-form-urlencoded";
+const std::string FormType = "application/x-www-form-urlencoded";
 
 std::string pagePath(const std::string& userId) {
     return "/app/fav.asp?userid=" + userId + "&emailid=a@example.org";
@@ -58,12 +58,12 @@ protected:
 
 TEST_F(Postgres, ProcessesStartingTogetherOnAnEmptyDatabaseSetUpTheSchemaOnce) {
     Database db;
-    constexpr int kStarts = 8;
-    std::vector<std::unique_ptr<PostgresStore>> stores(kStarts);
-    std::vector<std::string> errors(kStarts);
+    constexpr int Starts = 8;
+    std::vector<std::unique_ptr<PostgresStore>> stores(Starts);
+    std::vector<std::string> errors(Starts);
     std::vector<std::thread> threads;
-    std::latch ready(kStarts);
-    for (int i = 0; i < kStarts; ++i)
+    std::latch ready(Starts);
+    for (int i = 0; i < Starts; ++i)
         threads.emplace_back([&, i] {
             ready.arrive_and_wait();
             try {
@@ -177,7 +177,7 @@ TEST_F(Postgres, DatabaseRestartedDuringLoadGives503MeanwhileAndServiceResumes) 
             const std::string path = pagePath("restart" + std::to_string(c));
             for (int n = 0; !stop; ++n) {
                 auto res =
-                    cli.Post(path.c_str(), addForm("t" + std::to_string(n)), kFormType.c_str());
+                    cli.Post(path.c_str(), addForm("t" + std::to_string(n)), FormType.c_str());
                 const int added = res ? res->status : -1;
                 res = cli.Get(path.c_str());
                 const int listed = res ? res->status : -1;

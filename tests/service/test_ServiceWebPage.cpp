@@ -24,8 +24,8 @@ using namespace pellamark::service::testing;
 
 namespace {
 
-const std::string kUser = "abcde0123456789";
-const std::string kPagePath = "/app/fav.asp?userid=" + kUser + "&emailid=me@example.org";
+const std::string User = "abcde0123456789";
+const std::string PagePath = "/app/fav.asp?userid=" + User + "&emailid=me@example.org";
 
 // The script's result once the page has run it; an invalid value when it never did.
 QVariant evaluate(QWebEngineView& web, const QString& script) {
@@ -43,7 +43,7 @@ TEST(ServiceWebPage, ThePagesOwnFormAddsAndAnotherSitesPageIsRefused) {
                    store.databaseOption()});
     const int port = announcedPort(service.firstLine());
     ASSERT_GT(port, 0);
-    const std::string page = "http://127.0.0.1:" + std::to_string(port) + kPagePath;
+    const std::string page = "http://127.0.0.1:" + std::to_string(port) + PagePath;
 
     // Another origin (a port of its own) whose page posts an add to the service as soon as it
     // is opened.
@@ -98,7 +98,7 @@ TEST(ServiceWebPage, ThePagesOwnFormAddsAndAnotherSitesPageIsRefused) {
     const std::string log = service.readAll(true);
     EXPECT_NE(log.find("POST /app/fav.asp 303"), std::string::npos) << log;
     EXPECT_NE(log.find("POST /app/fav.asp 403"), std::string::npos) << log;
-    const auto listed = pellamark::service::openStore(store.location(), 1)->list(kUser);
+    const auto listed = pellamark::service::openStore(store.location(), 1)->list(User);
     ASSERT_EQ(listed.size(), 1u);
     EXPECT_EQ(listed[0].title, "Example");
 }
@@ -125,7 +125,7 @@ TEST(ServiceWebPage, SearchesAsOneTypesFiltersByATagAndEditsFromTheKeyboard) {
           "action=add&title=Cr%C3%A8me+br%C3%BBl%C3%A9e&url=https%3A%2F%2Fdessert.example%2F&tags="
           "cooking",
           "action=add&title=Garden+party&url=https%3A%2F%2Fparty.example%2F&tags=fun"}) {
-        auto res = cli.Post(kPagePath.c_str(), form, "application/x-www-form-urlencoded");
+        auto res = cli.Post(PagePath.c_str(), form, "application/x-www-form-urlencoded");
         ASSERT_TRUE(res && res->status == 303) << form;
     }
 
@@ -133,8 +133,7 @@ TEST(ServiceWebPage, SearchesAsOneTypesFiltersByATagAndEditsFromTheKeyboard) {
     view.resize(760, 560);
     view.show();
     view.prepare(); // the engine at once, not after the first paint
-    view.PageAddress(
-        QString::fromStdString("http://127.0.0.1:" + std::to_string(port) + kPagePath));
+    view.PageAddress(QString::fromStdString("http://127.0.0.1:" + std::to_string(port) + PagePath));
     auto* web = view.findChild<QWebEngineView*>();
     ASSERT_NE(web, nullptr) << "the engine module did not start";
     int loads = 0;
@@ -198,7 +197,7 @@ TEST(ServiceWebPage, SearchesAsOneTypesFiltersByATagAndEditsFromTheKeyboard) {
 
     service.signal(SIGTERM);
     EXPECT_EQ(service.exitCode(), 0);
-    const auto favourite = pellamark::service::openStore(store.location(), 1)->list(kUser).back();
+    const auto favourite = pellamark::service::openStore(store.location(), 1)->list(User).back();
     EXPECT_EQ(favourite.title, "Garden tools, sharpened");
     EXPECT_EQ(favourite.tags, std::vector<std::string>{"home/garden"});
 }

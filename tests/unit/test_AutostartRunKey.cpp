@@ -14,7 +14,7 @@ using pellamark::testing::writeFile;
 namespace fs = std::filesystem;
 
 namespace {
-const std::string kRun = RunKey;
+const std::string RunKeyText = RunKey;
 } // namespace
 
 TEST_F(StoreTest, RunValuesAreAutostartEntries) {
@@ -31,7 +31,7 @@ TEST_F(StoreTest, RunValuesAreAutostartEntries) {
     const bool validatorPresent = ::access("/usr/bin/desktop-file-validate", X_OK) == 0;
     auto store = makeStore();
     RegHandle run = 0;
-    ASSERT_EQ(store.openKey(HKEY_CURRENT_USER_, kRun, run), 0);
+    ASSERT_EQ(store.openKey(HKEY_CURRENT_USER_, RunKeyText, run), 0);
     for (const auto& command : commands) {
         SCOPED_TRACE(command);
         ASSERT_EQ(store.setValue(run, "Pellamark", REG_SZ_, sz(command).data(),
@@ -41,7 +41,7 @@ TEST_F(StoreTest, RunValuesAreAutostartEntries) {
         ASSERT_TRUE(fs::exists(entry));
         EXPECT_EQ(fs::status(entry).permissions() & fs::perms::all,
                   fs::perms::owner_read | fs::perms::owner_write);
-        EXPECT_EQ(get(store, kRun, "pellamark")->second, sz(command));
+        EXPECT_EQ(get(store, RunKeyText, "pellamark")->second, sz(command));
         if (validatorPresent) {
             const std::string cmd = "/usr/bin/desktop-file-validate '" + entry.string() + "' 2>&1";
             std::string output;
@@ -88,6 +88,6 @@ TEST_F(StoreTest, HiddenAutostartEntriesCountAsDeleted) {
     writeFile(autostart() / "On.desktop",
               "[Desktop Entry]\nType=Application\nName=On\nExec=\"/bin/o n\" --flag %%U\n");
     auto store = makeStore();
-    EXPECT_FALSE(get(store, kRun, "Off"));
-    EXPECT_EQ(get(store, kRun, "on")->second, sz("/bin/o n --flag %U"));
+    EXPECT_FALSE(get(store, RunKeyText, "Off"));
+    EXPECT_EQ(get(store, RunKeyText, "on")->second, sz("/bin/o n --flag %U"));
 }

@@ -46,7 +46,7 @@ public:
     std::vector<std::string> calls;
 };
 
-const std::string kSupport(config::SupportAddress);
+const std::string Support(config::SupportAddress);
 
 TEST(CheckServerProbe, FetchesTheProbeAddressOnceWithDefaultLimits) {
     RecordingHost host;
@@ -120,7 +120,7 @@ INSTANTIATE_TEST_SUITE_P(
             "FetcherThrowsRunTimeError",
             [](auto&, auto&) -> std::string { throw RunTimeError(5, "Access denied"); },
             false,
-            {"MsgBox: An error occured.  Please report this to " + kSupport + ": 5\tAccess denied",
+            {"MsgBox: An error occured.  Please report this to " + Support + ": 5\tAccess denied",
              "UnloadMain"}},
         Outcome{"FetcherRunsOutOfMemory",
                 [](auto&, auto&) -> std::string { throw std::bad_alloc(); },

@@ -29,14 +29,14 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kProfile = ProfileKey;
-const std::string kRun = RunKey;
+const std::string ProfileKeyText = ProfileKey;
+const std::string RunKeyText = RunKey;
 
-constexpr std::string_view kGoodFile = "Windows Registry Editor Version 5.00\n"
-                                       "\n"
-                                       "[HKEY_CURRENT_USER\\Software\\Quellworks\\Pellamark]\n"
-                                       "\"UserId\"=\"abcde0123456789\"\n"
-                                       "\"PubId\"=dword:00000002\n";
+constexpr std::string_view GoodFile = "Windows Registry Editor Version 5.00\n"
+                                      "\n"
+                                      "[HKEY_CURRENT_USER\\Software\\Quellworks\\Pellamark]\n"
+                                      "\"UserId\"=\"abcde0123456789\"\n"
+                                      "\"PubId\"=dword:00000002\n";
 
 } // namespace
 
@@ -44,17 +44,17 @@ constexpr std::string_view kGoodFile = "Windows Registry Editor Version 5.00\n"
 
 TEST_F(StoreTest, WritesTheExportFormatExactly) {
     auto store = makeStore();
-    ASSERT_EQ(set(store, kProfile, "UserId", REG_SZ_, sz("abcde0123456789")), 0);
-    ASSERT_EQ(set(store, kProfile, "PubId", REG_DWORD_, {0x02, 0, 0, 0}), 0);
-    ASSERT_EQ(set(store, kProfile, "Path", REG_SZ_, sz("C:\\dir \"q\" ünï")), 0);
-    ASSERT_EQ(set(store, kProfile, "", REG_SZ_, sz("default")), 0);
-    ASSERT_EQ(set(store, kProfile, "Blob", REG_BINARY_, {0xde, 0xad}), 0);
-    ASSERT_EQ(set(store, kProfile, "Two\"Nul", REG_SZ_, {'a', 0, 'b', 0}), 0);
-    ASSERT_EQ(set(store, kProfile, "NoNul", REG_SZ_, bytesOf("ab")), 0);
-    ASSERT_EQ(set(store, kProfile, "Lines", REG_SZ_, sz("a\nb")), 0);
-    ASSERT_EQ(set(store, kProfile, "Neg", REG_DWORD_, {0xff, 0xff, 0xff, 0xff}), 0);
-    ASSERT_EQ(set(store, kProfile, "Multi", 7, {'x', 0, 0}), 0);
-    ASSERT_EQ(set(store, kProfile, "Empty", REG_BINARY_, {}), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "UserId", REG_SZ_, sz("abcde0123456789")), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "PubId", REG_DWORD_, {0x02, 0, 0, 0}), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Path", REG_SZ_, sz("C:\\dir \"q\" ünï")), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "", REG_SZ_, sz("default")), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Blob", REG_BINARY_, {0xde, 0xad}), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Two\"Nul", REG_SZ_, {'a', 0, 'b', 0}), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "NoNul", REG_SZ_, bytesOf("ab")), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Lines", REG_SZ_, sz("a\nb")), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Neg", REG_DWORD_, {0xff, 0xff, 0xff, 0xff}), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Multi", 7, {'x', 0, 0}), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Empty", REG_BINARY_, {}), 0);
     RegHandle key = 0;
     ASSERT_EQ(store.createKey(HKEY_CURRENT_USER_, "Software\\Empty Key", key), 0);
     store.closeKey(key);
@@ -81,13 +81,13 @@ TEST_F(StoreTest, WritesTheExportFormatExactly) {
 
     // And every value reads back as written, from a fresh store.
     auto again = makeStore();
-    EXPECT_EQ(get(again, kProfile, "path")->second, sz("C:\\dir \"q\" ünï"));
-    EXPECT_EQ(get(again, kProfile, "two\"nul")->second,
+    EXPECT_EQ(get(again, ProfileKeyText, "path")->second, sz("C:\\dir \"q\" ünï"));
+    EXPECT_EQ(get(again, ProfileKeyText, "two\"nul")->second,
               (std::vector<std::uint8_t>{'a', 0, 'b', 0}));
-    EXPECT_EQ(get(again, kProfile, "NoNul")->second, bytesOf("ab"));
-    EXPECT_EQ(get(again, kProfile, "Multi")->first, 7u);
-    EXPECT_EQ(get(again, kProfile, "")->second, sz("default"));
-    EXPECT_EQ(get(again, kProfile, "Empty")->second.size(), 0u);
+    EXPECT_EQ(get(again, ProfileKeyText, "NoNul")->second, bytesOf("ab"));
+    EXPECT_EQ(get(again, ProfileKeyText, "Multi")->first, 7u);
+    EXPECT_EQ(get(again, ProfileKeyText, "")->second, sz("default"));
+    EXPECT_EQ(get(again, ProfileKeyText, "Empty")->second.size(), 0u);
 }
 
 TEST_F(StoreTest, ForeignTypesSurviveWritesByteForByte) {
@@ -119,13 +119,13 @@ TEST_F(StoreTest, ForeignTypesSurviveWritesByteForByte) {
 
     auto store = makeStore();
     for (int round = 0; round < 3; ++round) {
-        ASSERT_EQ(set(store, kProfile, "Counter", REG_DWORD_,
+        ASSERT_EQ(set(store, ProfileKeyText, "Counter", REG_DWORD_,
                       {static_cast<std::uint8_t>(round), 0, 0, 0}),
                   0);
         auto fresh = makeStore();
         for (const auto& value : expected) {
             SCOPED_TRACE(value.name);
-            const auto got = get(fresh, kProfile, value.name);
+            const auto got = get(fresh, ProfileKeyText, value.name);
             ASSERT_TRUE(got);
             EXPECT_EQ(got->first, value.type);
             EXPECT_EQ(got->second, value.data);
@@ -138,7 +138,7 @@ TEST_F(StoreTest, ForeignTypesSurviveWritesByteForByte) {
 
 TEST_F(StoreTest, FollowsTheRegistryCallConventions) {
     auto store = makeStore();
-    ASSERT_EQ(set(store, kProfile, "Name", REG_SZ_, sz("abc")), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Name", REG_SZ_, sz("abc")), 0);
 
     RegHandle key = 12345;
     EXPECT_EQ(store.openKey(HKEY_CURRENT_USER_, "Software\\Missing", key), regcode::FileNotFound);
@@ -169,7 +169,7 @@ TEST_F(StoreTest, FollowsTheRegistryCallConventions) {
     // A handle can be a root for the next call, like any registry key.
     RegHandle child = 0;
     EXPECT_EQ(store.createKey(key, "Child", child), 0);
-    EXPECT_TRUE(keyExists(*parseRegFile(readFile(file())), kProfile + "\\Child"));
+    EXPECT_TRUE(keyExists(*parseRegFile(readFile(file())), ProfileKeyText + "\\Child"));
     EXPECT_EQ(store.closeKey(child), 0);
     EXPECT_EQ(store.closeKey(key), 0);
     EXPECT_EQ(store.closeKey(key), regcode::InvalidHandle);
@@ -214,15 +214,15 @@ TEST_F(StoreTest, RefusesNamesTheFileCannotHold) {
 TEST_F(StoreTest, TouchesNothingUntilTheFirstWriteAndSeesOtherWriters) {
     auto reader = makeStore();
     RegHandle key = 0;
-    EXPECT_EQ(reader.openKey(HKEY_CURRENT_USER_, kProfile, key), regcode::FileNotFound);
-    EXPECT_EQ(reader.openKey(HKEY_CURRENT_USER_, kRun, key), 0);
+    EXPECT_EQ(reader.openKey(HKEY_CURRENT_USER_, ProfileKeyText, key), regcode::FileNotFound);
+    EXPECT_EQ(reader.openKey(HKEY_CURRENT_USER_, RunKeyText, key), 0);
     reader.closeKey(key);
     EXPECT_FALSE(fs::exists(dir / "cfg"));
 
     auto writer = makeStore();
     for (std::uint8_t i = 1; i <= 3; ++i) {
-        ASSERT_EQ(set(writer, kProfile, "N", REG_DWORD_, {i, 0, 0, 0}), 0);
-        EXPECT_EQ(get(reader, kProfile, "n")->second[0], i);
+        ASSERT_EQ(set(writer, ProfileKeyText, "N", REG_DWORD_, {i, 0, 0, 0}), 0);
+        EXPECT_EQ(get(reader, ProfileKeyText, "n")->second[0], i);
     }
     EXPECT_EQ((fs::status(file().parent_path()).permissions() & fs::perms::all),
               fs::perms::owner_all);
@@ -236,7 +236,7 @@ TEST_F(StoreTest, LeavesTheModeOfAnExistingFolderAlone) {
     fs::create_directories(file().parent_path());
     ::chmod(file().parent_path().c_str(), 0750);
     auto store = makeStore();
-    ASSERT_EQ(set(store, kProfile, "A", REG_SZ_, sz("b")), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "A", REG_SZ_, sz("b")), 0);
     EXPECT_EQ(fs::status(file().parent_path()).permissions() & fs::perms::all,
               fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec);
 }
@@ -245,9 +245,9 @@ TEST_F(StoreTest, LeavesTheModeOfAnExistingFolderAlone) {
 
 TEST_F(StoreTest, KeepsThePreviousGeneration) {
     auto store = makeStore();
-    ASSERT_EQ(set(store, kProfile, "Gen", REG_DWORD_, {1, 0, 0, 0}), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Gen", REG_DWORD_, {1, 0, 0, 0}), 0);
     const std::string first = readFile(file());
-    ASSERT_EQ(set(store, kProfile, "Gen", REG_DWORD_, {2, 0, 0, 0}), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Gen", REG_DWORD_, {2, 0, 0, 0}), 0);
     EXPECT_EQ(readFile(fs::path(file()) += ".prev"), first);
     EXPECT_EQ(filesBeside(),
               (std::vector<std::string>{"user.reg", "user.reg.lock", "user.reg.prev"}));
@@ -264,10 +264,10 @@ TEST_F(StoreTest, NeverOverwritesADamagedFile) {
         std::string text;
         bool withPrev;
     } cases[] = {
-        {"truncated", std::string(kGoodFile.substr(0, 70)), true},
-        {"zeroed", std::string(kGoodFile.size(), '\0'), true},
+        {"truncated", std::string(GoodFile.substr(0, 70)), true},
+        {"zeroed", std::string(GoodFile.size(), '\0'), true},
         {"random", random, false},
-        {"invalid UTF-8", std::string(kGoodFile) + "\"X\"=\"\xE2\x28\xA1\"\n", true},
+        {"invalid UTF-8", std::string(GoodFile) + "\"X\"=\"\xE2\x28\xA1\"\n", true},
         {"empty", "", false},
     };
     for (const auto& c : cases) {
@@ -275,17 +275,17 @@ TEST_F(StoreTest, NeverOverwritesADamagedFile) {
         fs::remove_all(dir / "cfg");
         fs::create_directories(file().parent_path());
         writeFile(file(), c.text);
-        const std::string prevText = std::string(kGoodFile) + "\"FromPrev\"=dword:00000001\n";
+        const std::string prevText = std::string(GoodFile) + "\"FromPrev\"=dword:00000001\n";
         if (c.withPrev) {
             writeFile(fs::path(file()) += ".prev", prevText);
         }
 
         auto store = makeStore();
         // Reads see the previous generation, or an empty store, and change nothing.
-        EXPECT_EQ(get(store, kProfile, "FromPrev").has_value(), c.withPrev);
+        EXPECT_EQ(get(store, ProfileKeyText, "FromPrev").has_value(), c.withPrev);
         EXPECT_EQ(readFile(file()), c.text);
 
-        ASSERT_EQ(set(store, kProfile, "After", REG_SZ_, sz("write")), 0);
+        ASSERT_EQ(set(store, ProfileKeyText, "After", REG_SZ_, sz("write")), 0);
         const auto names = filesBeside();
         const auto aside = std::find_if(names.begin(), names.end(), [](const std::string& n) {
             return n.rfind("user.reg.damaged-", 0) == 0;
@@ -293,15 +293,15 @@ TEST_F(StoreTest, NeverOverwritesADamagedFile) {
         ASSERT_NE(aside, names.end());
         EXPECT_EQ(readFile(file().parent_path() / *aside), c.text);
         EXPECT_TRUE(parseRegFile(readFile(file())));
-        EXPECT_EQ(get(store, kProfile, "After")->second, sz("write"));
-        EXPECT_EQ(get(store, kProfile, "FromPrev").has_value(), c.withPrev);
+        EXPECT_EQ(get(store, ProfileKeyText, "After")->second, sz("write"));
+        EXPECT_EQ(get(store, ProfileKeyText, "FromPrev").has_value(), c.withPrev);
         if (c.withPrev) {
             EXPECT_EQ(readFile(fs::path(file()) += ".prev"), prevText);
         }
 
         // A second damage later is kept too, not written over the first.
         writeFile(file(), c.text + "x");
-        ASSERT_EQ(set(store, kProfile, "Again", REG_SZ_, sz("1")), 0);
+        ASSERT_EQ(set(store, ProfileKeyText, "Again", REG_SZ_, sz("1")), 0);
         const auto later = filesBeside();
         EXPECT_EQ(std::count_if(
                       later.begin(), later.end(),
@@ -330,9 +330,9 @@ class StoreGenerations : public StoreTest, public ::testing::WithParamInterface<
 
 TEST_P(StoreGenerations, ReadFromTheNewestSoundOneAndLoseNothing) {
     const GenerationCase& c = GetParam();
-    const std::string current = std::string(kGoodFile) + "\"Gen\"=dword:00000001\n";
+    const std::string current = std::string(GoodFile) + "\"Gen\"=dword:00000001\n";
     const std::string backup =
-        std::string(kGoodFile) + "\"Gen\"=dword:00000002\n\"Keep\"=\"backup\"\n";
+        std::string(GoodFile) + "\"Gen\"=dword:00000002\n\"Keep\"=\"backup\"\n";
     for (const bool withBackup : {false, true}) {
         SCOPED_TRACE(withBackup ? "with a sound backup" : "without a backup");
         fs::remove_all(dir / "cfg");
@@ -348,18 +348,18 @@ TEST_P(StoreGenerations, ReadFromTheNewestSoundOneAndLoseNothing) {
         // A FIFO must not hold the read: if it does, the alarm ends the test run.
         ::alarm(30);
         auto store = makeStore();
-        const auto gen = get(store, kProfile, "Gen");
+        const auto gen = get(store, ProfileKeyText, "Gen");
         ::alarm(0);
         if (c.currentIsSound) {
             EXPECT_EQ(gen->second, (std::vector<std::uint8_t>{1, 0, 0, 0}));
         } else if (withBackup) {
             EXPECT_EQ(gen->second, (std::vector<std::uint8_t>{2, 0, 0, 0}));
-            EXPECT_EQ(get(store, kProfile, "Keep")->second, sz("backup"));
+            EXPECT_EQ(get(store, ProfileKeyText, "Keep")->second, sz("backup"));
         } else {
             EXPECT_FALSE(gen);
         }
 
-        ASSERT_EQ(set(store, kProfile, "After", REG_SZ_, sz("x")), c.writeCode);
+        ASSERT_EQ(set(store, ProfileKeyText, "After", REG_SZ_, sz("x")), c.writeCode);
         for (const auto& name : filesBeside()) {
             EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
         }
@@ -371,12 +371,12 @@ TEST_P(StoreGenerations, ReadFromTheNewestSoundOneAndLoseNothing) {
         EXPECT_EQ(fs::is_symlink(file()), c.isLink);
         // The generation read is carried forward, and a second write keeps it too: the backup
         // is replaced only by a file that holds what it held.
-        ASSERT_EQ(set(store, kProfile, "Again", REG_SZ_, sz("y")), 0);
+        ASSERT_EQ(set(store, ProfileKeyText, "Again", REG_SZ_, sz("y")), 0);
         auto fresh = makeStore();
-        EXPECT_EQ(get(fresh, kProfile, "Gen"), gen);
-        EXPECT_EQ(get(fresh, kProfile, "After")->second, sz("x"));
+        EXPECT_EQ(get(fresh, ProfileKeyText, "Gen"), gen);
+        EXPECT_EQ(get(fresh, ProfileKeyText, "After")->second, sz("x"));
         if (withBackup) {
-            EXPECT_EQ(get(fresh, kProfile, "Keep").has_value(), !c.currentIsSound);
+            EXPECT_EQ(get(fresh, ProfileKeyText, "Keep").has_value(), !c.currentIsSound);
         }
         EXPECT_TRUE(parseRegFile(readFile(fs::path(file()) += ".prev")));
         EXPECT_EQ(fs::is_symlink(file()), c.isLink);
@@ -390,7 +390,7 @@ INSTANTIATE_TEST_SUITE_P(
                        false},
         GenerationCase{"Damaged",
                        [](const fs::path& file, const fs::path&) {
-                           writeFile(file, std::string(kGoodFile.substr(0, 50)));
+                           writeFile(file, std::string(GoodFile.substr(0, 50)));
                        },
                        false, regcode::Success, false},
         GenerationCase{"Fifo",
@@ -404,7 +404,7 @@ INSTANTIATE_TEST_SUITE_P(
         GenerationCase{"LinkToASoundFile",
                        [](const fs::path& file, const fs::path& elsewhere) {
                            writeFile(elsewhere / "pellamark.reg",
-                                     std::string(kGoodFile) + "\"Gen\"=dword:00000001\n");
+                                     std::string(GoodFile) + "\"Gen\"=dword:00000001\n");
                            fs::create_symlink("../../elsewhere/pellamark.reg", file);
                        },
                        true, regcode::Success, true},
@@ -433,12 +433,12 @@ TEST_F(StoreTest, WritesThroughALinkAndKeepsIt) {
     fs::create_directories(file().parent_path());
     fs::create_directories(dir / "dotfiles");
     const fs::path target = dir / "dotfiles/pellamark.reg";
-    const std::string before = std::string(kGoodFile);
+    const std::string before = std::string(GoodFile);
     writeFile(target, before);
     fs::create_symlink(target, file());
 
     auto store = makeStore();
-    ASSERT_EQ(set(store, kProfile, "After", REG_SZ_, sz("x")), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "After", REG_SZ_, sz("x")), 0);
 
     EXPECT_EQ(fs::read_symlink(file()), target);
     EXPECT_EQ(readFile(file()), readFile(target));
@@ -455,7 +455,7 @@ TEST_F(StoreTest, WritesThroughALinkAndKeepsIt) {
 
 TEST_F(StoreTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
     auto store = makeStore();
-    ASSERT_EQ(set(store, kProfile, "Keep", REG_SZ_, sz("me")), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Keep", REG_SZ_, sz("me")), 0);
     const std::string before = readFile(file());
     const auto check = [&](std::int32_t code, std::int32_t expected) {
         EXPECT_EQ(code, expected);
@@ -473,8 +473,8 @@ TEST_F(StoreTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
             const rlimit limit{64, 64};
             ::setrlimit(RLIMIT_FSIZE, &limit);
             auto inChild = makeStore();
-            const auto code =
-                set(inChild, kProfile, "Big", REG_BINARY_, std::vector<std::uint8_t>(4096, 0xab));
+            const auto code = set(inChild, ProfileKeyText, "Big", REG_BINARY_,
+                                  std::vector<std::uint8_t>(4096, 0xab));
             ::_exit(code == regcode::DiskFull ? 0 : 1);
         }
         int status = 0;
@@ -487,9 +487,9 @@ TEST_F(StoreTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
         const int fd = ::open((fs::path(file()) += ".lock").c_str(), O_RDWR);
         ASSERT_EQ(::flock(fd, LOCK_EX), 0);
         auto impatient = makeStore(std::chrono::milliseconds(50));
-        check(set(impatient, kProfile, "Keep", REG_SZ_, sz("other")), regcode::Timeout);
+        check(set(impatient, ProfileKeyText, "Keep", REG_SZ_, sz("other")), regcode::Timeout);
         ::close(fd);
-        EXPECT_EQ(set(impatient, kProfile, "Keep", REG_SZ_, sz("other")), 0);
+        EXPECT_EQ(set(impatient, ProfileKeyText, "Keep", REG_SZ_, sz("other")), 0);
         writeFile(file(), before);
     }
     {
@@ -497,7 +497,7 @@ TEST_F(StoreTest, AFailedWriteLeavesTheOldFileAndNoTemporaryFile) {
         const fs::path lock = fs::path(file()) += ".lock";
         fs::remove(lock);
         fs::create_directory(lock);
-        check(set(store, kProfile, "Keep", REG_SZ_, sz("lost")), regcode::WriteFault);
+        check(set(store, ProfileKeyText, "Keep", REG_SZ_, sz("lost")), regcode::WriteFault);
         fs::remove(lock);
     }
 }
@@ -507,10 +507,10 @@ TEST_F(StoreTest, AReadOnlyFolderFailsTheWrite) {
         GTEST_SKIP() << "permission bits do not stop root; the other failures are tested above";
     }
     auto store = makeStore();
-    ASSERT_EQ(set(store, kProfile, "Keep", REG_SZ_, sz("me")), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Keep", REG_SZ_, sz("me")), 0);
     const std::string before = readFile(file());
     ::chmod(file().parent_path().c_str(), 0500);
-    EXPECT_EQ(set(store, kProfile, "Keep", REG_SZ_, sz("lost")), regcode::AccessDenied);
+    EXPECT_EQ(set(store, ProfileKeyText, "Keep", REG_SZ_, sz("lost")), regcode::AccessDenied);
     ::chmod(file().parent_path().c_str(), 0700);
     EXPECT_EQ(readFile(file()), before);
     EXPECT_EQ(filesBeside(),
@@ -521,19 +521,19 @@ TEST_F(StoreTest, AFolderThatIsAFileFailsTheWrite) {
     writeFile(dir / "cfg", "not a folder");
     auto store = makeStore();
     RegHandle key = 0;
-    EXPECT_NE(store.createKey(HKEY_CURRENT_USER_, kProfile, key), 0);
+    EXPECT_NE(store.createKey(HKEY_CURRENT_USER_, ProfileKeyText, key), 0);
     EXPECT_EQ(key, 0u);
-    EXPECT_EQ(store.openKey(HKEY_CURRENT_USER_, kProfile, key), regcode::FileNotFound);
+    EXPECT_EQ(store.openKey(HKEY_CURRENT_USER_, ProfileKeyText, key), regcode::FileNotFound);
     EXPECT_EQ(readFile(dir / "cfg"), "not a folder");
 }
 
 TEST_F(StoreTest, APreviousGenerationThatIsTheCurrentFileLeavesNoTemporaryName) {
     // What a writer killed between refreshing .prev and replacing the file leaves behind.
     auto store = makeStore();
-    ASSERT_EQ(set(store, kProfile, "A", REG_DWORD_, {1, 0, 0, 0}), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "A", REG_DWORD_, {1, 0, 0, 0}), 0);
     fs::remove(file().string() + ".prev");
     fs::create_hard_link(file(), file().string() + ".prev");
-    ASSERT_EQ(set(store, kProfile, "A", REG_DWORD_, {2, 0, 0, 0}), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "A", REG_DWORD_, {2, 0, 0, 0}), 0);
     EXPECT_EQ(filesBeside(),
               (std::vector<std::string>{"user.reg", "user.reg.lock", "user.reg.prev"}));
 }
@@ -543,7 +543,7 @@ TEST_F(StoreTest, APreviousGenerationThatIsTheCurrentFileLeavesNoTemporaryName) 
 TEST_F(StoreTest, AKilledWriterLeavesTheOldOrTheNewFile) {
     {
         auto store = makeStore();
-        ASSERT_EQ(set(store, kProfile, "Count", REG_DWORD_, {0, 0, 0, 0}), 0);
+        ASSERT_EQ(set(store, ProfileKeyText, "Count", REG_DWORD_, {0, 0, 0, 0}), 0);
     }
     std::mt19937 random(42);
     std::uint32_t lastSeen = 0;
@@ -554,8 +554,8 @@ TEST_F(StoreTest, AKilledWriterLeavesTheOldOrTheNewFile) {
             for (std::uint32_t n = lastSeen + 1;; ++n) {
                 // The padding makes each write long enough to be interrupted half-way.
                 std::vector<std::uint8_t> padding(20000, static_cast<std::uint8_t>(n));
-                set(store, kProfile, "Padding", REG_BINARY_, padding);
-                set(store, kProfile, "Count", REG_DWORD_,
+                set(store, ProfileKeyText, "Padding", REG_BINARY_, padding);
+                set(store, ProfileKeyText, "Count", REG_DWORD_,
                     {static_cast<std::uint8_t>(n), static_cast<std::uint8_t>(n >> 8), 0, 0});
             }
         }
@@ -566,11 +566,11 @@ TEST_F(StoreTest, AKilledWriterLeavesTheOldOrTheNewFile) {
         const auto document = parseRegFile(readFile(file()));
         ASSERT_TRUE(document) << "round " << round;
         auto store = makeStore();
-        const auto count = get(store, kProfile, "Count");
+        const auto count = get(store, ProfileKeyText, "Count");
         ASSERT_TRUE(count);
         const std::uint32_t n = count->second[0] | (count->second[1] << 8);
         EXPECT_GE(n, lastSeen);
-        if (const auto padding = get(store, kProfile, "Padding")) {
+        if (const auto padding = get(store, ProfileKeyText, "Padding")) {
             // Padding is written first, so it is from the same round as Count or one ahead.
             EXPECT_EQ(padding->second.size(), 20000u);
             const auto p = padding->second.front();
@@ -580,7 +580,7 @@ TEST_F(StoreTest, AKilledWriterLeavesTheOldOrTheNewFile) {
     }
     // The next write clears what the killed writers left behind.
     auto store = makeStore();
-    ASSERT_EQ(set(store, kProfile, "Done", REG_DWORD_, {1, 0, 0, 0}), 0);
+    ASSERT_EQ(set(store, ProfileKeyText, "Done", REG_DWORD_, {1, 0, 0, 0}), 0);
     for (const auto& name : filesBeside()) {
         EXPECT_EQ(name.find(".tmp"), std::string::npos) << name;
         EXPECT_EQ(name.find("damaged"), std::string::npos) << name;
@@ -588,16 +588,17 @@ TEST_F(StoreTest, AKilledWriterLeavesTheOldOrTheNewFile) {
 }
 
 TEST_F(StoreTest, TwoProcessesWritingAtOnceLoseNothing) {
-    constexpr int kWrites = 500;
+    constexpr int Writes = 500;
     pid_t children[2];
     for (int c = 0; c < 2; ++c) {
         children[c] = ::fork();
         if (children[c] == 0) {
             auto store = makeStore(std::chrono::seconds(30));
             int failures = 0;
-            for (int i = 0; i < kWrites; ++i) {
+            for (int i = 0; i < Writes; ++i) {
                 const std::string name = "P" + std::to_string(c) + "-" + std::to_string(i);
-                if (const auto code = set(store, kProfile, name, REG_SZ_, sz(name)); code != 0) {
+                if (const auto code = set(store, ProfileKeyText, name, REG_SZ_, sz(name));
+                    code != 0) {
                     std::fprintf(stderr, "writing %s failed: %d\n", name.c_str(), code);
                     ++failures;
                 }
@@ -612,13 +613,13 @@ TEST_F(StoreTest, TwoProcessesWritingAtOnceLoseNothing) {
     }
     const auto document = parseRegFile(readFile(file()));
     ASSERT_TRUE(document);
-    const RegFileKey* key = findKey(*document, kProfile);
+    const RegFileKey* key = findKey(*document, ProfileKeyText);
     ASSERT_NE(key, nullptr);
     std::set<std::string> names;
     for (const auto& value : key->values) {
         names.insert(value.name);
     }
-    EXPECT_EQ(names.size(), 2u * kWrites);
+    EXPECT_EQ(names.size(), 2u * Writes);
 }
 
 TEST(UserRegistryLocations, FollowTheConfigHome) {

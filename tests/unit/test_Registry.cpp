@@ -10,8 +10,8 @@ using namespace pellamark;
 
 namespace {
 
-const std::string kProfile = ProfileKey;
-const std::string kRun = RunKey;
+const std::string ProfileKeyText = ProfileKey;
+const std::string RunKeyText = RunKey;
 
 using pellamark::testing::Bytes;
 using pellamark::testing::getRawValue;
@@ -65,9 +65,9 @@ TEST_F(RegistryTest, SetRegValueChoosesTheTypeFromTheText) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string("\"") + c.text + "\"");
-        registry.SetRegValue(HKEY_CURRENT_USER_, kProfile, "Value", c.text);
+        registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKeyText, "Value", c.text);
         EXPECT_EQ(registry.LastRegResult(), 0);
-        const auto value = stored(kProfile, "Value");
+        const auto value = stored(ProfileKeyText, "Value");
         ASSERT_TRUE(value);
         EXPECT_EQ(value->first, c.type);
         EXPECT_EQ(value->second, c.data);
@@ -93,31 +93,31 @@ TEST_F(RegistryTest, GetRegValueReadsTextsAndIntegers) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        storeRaw(kProfile, "Value", c.type, c.data);
-        EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kProfile, "Value"), c.expected);
+        storeRaw(ProfileKeyText, "Value", c.type, c.data);
+        EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKeyText, "Value"), c.expected);
         EXPECT_EQ(registry.LastRegResult(), 0);
     }
-    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kProfile, "Missing"), RegValue(""));
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKeyText, "Missing"), RegValue(""));
     EXPECT_EQ(registry.LastRegResult(), 0);
     EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, "Software\\Missing", "Value"), RegValue(""));
     EXPECT_EQ(registry.LastRegResult(), regcode::InvalidHandle);
 }
 
 TEST_F(RegistryTest, KeysAndLastRegResult) {
-    EXPECT_FALSE(registry.RegKeyExists(HKEY_CURRENT_USER_, kProfile));
+    EXPECT_FALSE(registry.RegKeyExists(HKEY_CURRENT_USER_, ProfileKeyText));
     // The handle stays 0, and closing handle 0 is what the result shows.
     EXPECT_EQ(registry.LastRegResult(), regcode::InvalidHandle);
 
     // Deleting under a missing key creates nothing.
-    registry.DeleteRegValue(HKEY_CURRENT_USER_, kProfile, "UserId");
+    registry.DeleteRegValue(HKEY_CURRENT_USER_, ProfileKeyText, "UserId");
     EXPECT_EQ(scratch.snapshot(), "");
-    EXPECT_FALSE(registry.RegKeyExists(HKEY_CURRENT_USER_, kProfile));
+    EXPECT_FALSE(registry.RegKeyExists(HKEY_CURRENT_USER_, ProfileKeyText));
 
     // Writing a value creates the key with every key above it.
-    registry.SetRegValue(HKEY_CURRENT_USER_, kProfile, "UserId", "abcde0123456789");
+    registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKeyText, "UserId", "abcde0123456789");
     EXPECT_EQ(registry.LastRegResult(), 0);
     for (const std::string& path :
-         {std::string("Software"), std::string("Software\\Quellworks"), kProfile}) {
+         {std::string("Software"), std::string("Software\\Quellworks"), ProfileKeyText}) {
         EXPECT_TRUE(registry.RegKeyExists(HKEY_CURRENT_USER_, path)) << path;
         EXPECT_EQ(registry.LastRegResult(), 0);
     }
@@ -127,7 +127,7 @@ TEST_F(RegistryTest, KeysAndLastRegResult) {
     const std::string before = scratch.snapshot();
     registry.DeleteRegValue(HKEY_CURRENT_USER_, "Software\\Quellworks\\Other", "UserId");
     EXPECT_EQ(registry.LastRegResult(), regcode::InvalidHandle);
-    registry.DeleteRegValue(HKEY_CURRENT_USER_, kProfile, "NoSuchValue");
+    registry.DeleteRegValue(HKEY_CURRENT_USER_, ProfileKeyText, "NoSuchValue");
     EXPECT_EQ(registry.LastRegResult(), 0);
     EXPECT_EQ(scratch.snapshot(), before);
 
@@ -137,9 +137,9 @@ TEST_F(RegistryTest, KeysAndLastRegResult) {
     EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, "Software\\Quellworks\\Empty", "x"),
               RegValue(""));
 
-    registry.DeleteRegValue(HKEY_CURRENT_USER_, kProfile, "USERID");
+    registry.DeleteRegValue(HKEY_CURRENT_USER_, ProfileKeyText, "USERID");
     EXPECT_EQ(registry.LastRegResult(), 0);
-    EXPECT_FALSE(stored(kProfile, "UserId"));
+    EXPECT_FALSE(stored(ProfileKeyText, "UserId"));
 }
 
 // Names match without regard to case beyond ASCII too. On Windows names and texts go through the
@@ -156,9 +156,9 @@ TEST_F(RegistryTest, NamesAndTextsBeyondAscii) {
 
     const std::string greek = "σοφια";
     const RegValue kept = codePage == 0 ? RegValue(greek) : RegValue(std::string());
-    registry.SetRegValue(HKEY_CURRENT_USER_, kProfile, "Text", greek);
-    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kProfile, "Text"), kept);
-    registry.SetRegValue(HKEY_CURRENT_USER_, kProfile, greek, "x");
-    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, kProfile, "ΣΟΦΙΑ"),
+    registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKeyText, "Text", greek);
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKeyText, "Text"), kept);
+    registry.SetRegValue(HKEY_CURRENT_USER_, ProfileKeyText, greek, "x");
+    EXPECT_EQ(registry.GetRegValue(HKEY_CURRENT_USER_, ProfileKeyText, "ΣΟΦΙΑ"),
               codePage == 0 ? RegValue(std::string("x")) : RegValue(std::string()));
 }

@@ -41,7 +41,7 @@ bool setLoopbackUp(bool up) {
 }
 
 std::optional<std::string> runInChild(const std::function<std::string()>& body, ChildSetup setup) {
-    constexpr int kCannotSetUp = 77;
+    constexpr int CannotSetUp = 77;
     int pipeEnds[2];
     if (::pipe(pipeEnds) != 0) {
         return std::nullopt;
@@ -55,19 +55,19 @@ std::optional<std::string> runInChild(const std::function<std::string()>& body, 
     if (child == 0) {
         ::close(pipeEnds[0]);
         if (setup.permissionsHold && ::geteuid() == 0 && ::unshare(CLONE_NEWUSER) != 0) {
-            ::_exit(kCannotSetUp);
+            ::_exit(CannotSetUp);
         }
         // Root makes the network alone; anyone else needs a user namespace to make it in.
         if (setup.ownNetwork && ::unshare(CLONE_NEWNET) != 0 &&
             ::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0) {
-            ::_exit(kCannotSetUp);
+            ::_exit(CannotSetUp);
         }
         if (setup.fileSizeLimit >= 0) {
             std::signal(SIGXFSZ, SIG_IGN);
             const rlimit limit{static_cast<rlim_t>(setup.fileSizeLimit),
                                static_cast<rlim_t>(setup.fileSizeLimit)};
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) {
-                ::_exit(kCannotSetUp);
+                ::_exit(CannotSetUp);
             }
         }
         std::string result;

@@ -14,7 +14,7 @@ namespace pellamark::testing {
 
 namespace {
 
-const wchar_t* const kScratchParent = L"Software\\Pellamark tests";
+const wchar_t* const ScratchParent = L"Software\\Pellamark tests";
 
 std::string utf8(const std::wstring& wide) {
     const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
@@ -99,8 +99,8 @@ struct ScratchRegistry::Place {
 
 ScratchRegistry::ScratchRegistry() : m_place(std::make_unique<Place>()) {
     static std::atomic<int> made{0};
-    m_place->path = std::wstring(kScratchParent) + L"\\" +
-                    std::to_wstring(::GetCurrentProcessId()) + L"-" + std::to_wstring(++made);
+    m_place->path = std::wstring(ScratchParent) + L"\\" + std::to_wstring(::GetCurrentProcessId()) +
+                    L"-" + std::to_wstring(++made);
     if (::RegCreateKeyExW(HKEY_CURRENT_USER, m_place->path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                           nullptr, &m_place->root, nullptr) != ERROR_SUCCESS ||
         ::RegOverridePredefKey(HKEY_CURRENT_USER, m_place->root) != ERROR_SUCCESS) {
@@ -116,7 +116,7 @@ ScratchRegistry::~ScratchRegistry() {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, m_place->path.c_str());
     ::RegDeleteKeyW(HKEY_CURRENT_USER, m_place->path.c_str());
     // Fails while another process's scratch key is still there, as it should.
-    ::RegDeleteKeyW(HKEY_CURRENT_USER, kScratchParent);
+    ::RegDeleteKeyW(HKEY_CURRENT_USER, ScratchParent);
 }
 
 std::string ScratchRegistry::snapshot() const {

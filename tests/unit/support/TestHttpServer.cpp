@@ -10,8 +10,8 @@ using namespace platform;
 
 namespace {
 
-constexpr int kRequestWaitMs = 5000;
-constexpr std::size_t kMaxRequestHeadBytes = 64 * 1024;
+constexpr int RequestWaitMs = 5000;
+constexpr std::size_t MaxRequestHeadBytes = 64 * 1024;
 
 bool equalsIgnoreCase(std::string_view a, std::string_view b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
@@ -188,7 +188,7 @@ void TestHttpServer::acceptLoop() {
 void TestHttpServer::serve(Socket connection) {
     auto sendAll = [&](std::string_view data) {
         while (!data.empty()) {
-            if (!waitFor(connection, true, kRequestWaitMs)) {
+            if (!waitFor(connection, true, RequestWaitMs)) {
                 return false;
             }
             const long sent = sendSome(connection, data.data(), data.size());
@@ -203,8 +203,8 @@ void TestHttpServer::serve(Socket connection) {
     std::string head;
     char buffer[4096];
     bool complete = false;
-    while (!complete && head.size() < kMaxRequestHeadBytes &&
-           waitFor(connection, false, kRequestWaitMs)) {
+    while (!complete && head.size() < MaxRequestHeadBytes &&
+           waitFor(connection, false, RequestWaitMs)) {
         const long received = receiveSome(connection, buffer, sizeof buffer);
         if (received <= 0) {
             break;
@@ -251,7 +251,7 @@ void TestHttpServer::serve(Socket connection) {
         sendAll(out);
         shutdownSending(connection);
         // Let the client read everything before the socket goes away.
-        while (waitFor(connection, false, kRequestWaitMs) &&
+        while (waitFor(connection, false, RequestWaitMs) &&
                receiveSome(connection, buffer, sizeof buffer) > 0) {
         }
         break;
@@ -281,12 +281,12 @@ void TestHttpServer::serve(Socket connection) {
         break;
     }
     case Mode::GiantBody: {
-        constexpr std::size_t kGiant = std::size_t(1) << 30;
-        if (!sendAll("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(kGiant) + "\r\n\r\n")) {
+        constexpr std::size_t Giant = std::size_t(1) << 30;
+        if (!sendAll("HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(Giant) + "\r\n\r\n")) {
             break;
         }
         const std::string chunk(1 << 20, 'g');
-        for (std::size_t sent = 0; sent < kGiant && !m_stopping && sendAll(chunk);
+        for (std::size_t sent = 0; sent < Giant && !m_stopping && sendAll(chunk);
              sent += chunk.size()) {
         }
         break;
@@ -314,12 +314,12 @@ void TestHttpServer::serve(Socket connection) {
 }
 
 namespace {
-const char* const kProxyVariables[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
-                                       "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
+const char* const ProxyVariables[] = {"http_proxy", "HTTP_PROXY", "https_proxy", "HTTPS_PROXY",
+                                      "all_proxy",  "ALL_PROXY",  "no_proxy",    "NO_PROXY"};
 } // namespace
 
 ScopedNoProxy::ScopedNoProxy() {
-    for (const char* name : kProxyVariables) {
+    for (const char* name : ProxyVariables) {
         if (const char* value = std::getenv(name)) {
             m_saved.emplace_back(name, value);
         }
@@ -328,7 +328,7 @@ ScopedNoProxy::ScopedNoProxy() {
 }
 
 ScopedNoProxy::~ScopedNoProxy() {
-    for (const char* name : kProxyVariables) {
+    for (const char* name : ProxyVariables) {
         setEnvironment(name, nullptr);
     }
     for (const auto& [name, value] : m_saved) {

@@ -135,7 +135,7 @@ namespace pellamark::testing {
 
 namespace {
 
-const wchar_t* const kInternetSettings =
+const wchar_t* const InternetSettings =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
 std::wstring wide(const std::string& text) {
@@ -152,7 +152,7 @@ void announceSettingsChange() {
 
 ScopedSystemProxy::ScopedSystemProxy(const std::string& hostAndPort) {
     HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, nullptr, 0, KEY_ALL_ACCESS,
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, InternetSettings, 0, nullptr, 0, KEY_ALL_ACCESS,
                           nullptr, &key, nullptr) != ERROR_SUCCESS) {
         throw std::runtime_error("Internet settings can't be opened");
     }
@@ -182,7 +182,7 @@ ScopedSystemProxy::ScopedSystemProxy(const std::string& hostAndPort) {
 
 ScopedSystemProxy::~ScopedSystemProxy() {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(HKEY_CURRENT_USER, kInternetSettings, 0, KEY_ALL_ACCESS, &key) !=
+    if (::RegOpenKeyExW(HKEY_CURRENT_USER, InternetSettings, 0, KEY_ALL_ACCESS, &key) !=
         ERROR_SUCCESS) {
         return;
     }
