@@ -111,7 +111,7 @@ public:
 class FavouritesStore {
 public:
     // The version of the schema this release writes; each store records it in the database.
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
 
     virtual ~FavouritesStore() = default;
 

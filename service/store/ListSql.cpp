@@ -44,31 +44,38 @@ std::string matchExpression(Dialect dialect, const std::vector<std::string>& wor
     return out;
 }
 
-// The FROM and WHERE of every statement of the query, over favourites f; with score, also the
-// match score as a column "score" before the FROM (lower is better in both stores).
+// The favourites filed under the tag, which is the tag and everything below it.
 void appendTagFilter(Builder& sql, std::string_view userId, const std::string& tag) {
-    const std::string key = tagKey(tag);
-    sql << "SELECT ft.favourite_id FROM favourite_tags ft JOIN tags t ON t.id = ft.tag_id WHERE "
-           "t.userid = "
-        << sql.parameter(std::string(userId)) << " AND (t.tag_key = " << sql.parameter(key)
-        << " OR (t.tag_key >= " << sql.parameter(subtreeStart(key)) << " AND t.tag_key < "
-        << sql.parameter(subtreeEnd(key)) << "))";
+    sql << "SELECT g.favourite_id FROM tag_filing g WHERE g.userid = "
+        << sql.parameter(std::string(userId)) << " AND g.tag_key = " << sql.parameter(tagKey(tag));
 }
 
+// The entries of the first tag's filing (alias g) that are also filed under every other tag.
+void appendFiled(Builder& sql, std::string_view userId, const std::vector<std::string>& tags) {
+    sql << " FROM tag_filing g WHERE g.userid = " << sql.parameter(std::string(userId))
+        << " AND g.tag_key = " << sql.parameter(tagKey(tags.front()));
+    for (std::size_t i = 1; i < tags.size(); ++i)
+        sql << " AND EXISTS (SELECT 1 FROM tag_filing h WHERE h.userid = "
+            << sql.parameter(std::string(userId))
+            << " AND h.tag_key = " << sql.parameter(tagKey(tags[i]))
+            << " AND h.favourite_id = g.favourite_id)";
+}
+
+// The FROM and WHERE of every statement of the query, over favourites f; with score, also the
+// match score as a column "score" before the FROM (lower is better in both stores).
 // withRow: the statement needs the favourite's row (its sort title), not only its id.
 void appendMatches(Builder& sql, Dialect dialect, std::string_view userId,
                    const std::vector<std::string>& words, const std::vector<std::string>& tags,
                    bool score, bool withRow = false) {
-    std::size_t tagsLeft = 0;
     if (words.empty() && !tags.empty() && !withRow) {
-        // Only the tags filter: the ids come from the links of the first tag (and below), which
-        // are the user's own; the favourites table need not be read at all.
-        sql << (score ? ", 0.0 AS score" : "")
-            << " FROM (SELECT DISTINCT favourite_id AS id FROM (";
-        appendTagFilter(sql, userId, tags.front());
-        sql << ") links) f WHERE 1 = 1";
-        tagsLeft = 1;
-    } else if (words.empty()) {
+        // Only the tags filter: the ids come from the tags' filing, which is the user's own;
+        // the favourites table need not be read at all.
+        sql << (score ? ", 0.0 AS score" : "") << " FROM (SELECT DISTINCT g.favourite_id AS id";
+        appendFiled(sql, userId, tags);
+        sql << ") f WHERE 1 = 1";
+        return;
+    }
+    if (words.empty()) {
         sql << (score ? ", 0.0 AS score" : "")
             << " FROM favourites f WHERE f.userid = " << sql.parameter(std::string(userId));
     } else if (dialect == Dialect::Sqlite) {
@@ -89,7 +96,7 @@ void appendMatches(Builder& sql, Dialect dialect, std::string_view userId,
             << sql.parameter("'" + ownerWord(userId) + "' & " + matchExpression(dialect, words))
             << ") AND f.userid = " << sql.parameter(std::string(userId));
     }
-    for (std::size_t i = tagsLeft; i < tags.size(); ++i) {
+    for (std::size_t i = 0; i < tags.size(); ++i) {
         sql << " AND f.id IN (";
         appendTagFilter(sql, userId, tags[i]);
         sql << ")";
@@ -156,19 +163,33 @@ ListStatements listStatements(Dialect dialect, std::string_view userId, const Li
         // The total comes along as a column of the same statement: one snapshot, one round trip.
         rows << "SELECT " << columns << ", (";
         appendCount(rows, dialect, userId, words, query.tags);
-        rows << ") FROM favourites f JOIN (SELECT f.id, 0.0 AS score";
-        appendMatches(rows, dialect, userId, words, query.tags, false, out.order == Order::Title);
-        if (query.after) {
-            if (out.order == Order::Newest)
-                rows << " AND f.id < " << rows.parameter(query.after->id);
-            else if (out.order == Order::Oldest)
-                rows << " AND f.id > " << rows.parameter(query.after->id);
-            else
-                rows << " AND (f.sort_title, f.id) > (" << rows.parameter(query.after->sortKey)
-                     << ", " << rows.parameter(query.after->id) << ")";
+        if (words.empty() && !query.tags.empty() && out.order != Order::Title) {
+            // Only tags, in date order: the page is the first range of the first tag's filing,
+            // read in page order.
+            const bool newest = out.order == Order::Newest;
+            rows << ") FROM favourites f JOIN (SELECT DISTINCT g.favourite_id AS id, 0.0 AS score";
+            appendFiled(rows, userId, query.tags);
+            if (query.after)
+                rows << " AND g.favourite_id " << (newest ? "< " : "> ")
+                     << rows.parameter(query.after->id);
+            rows << " ORDER BY g.favourite_id" << (newest ? " DESC" : "") << " LIMIT " << limit
+                 << ") page ON page.id = f.id ORDER BY " << order;
+        } else {
+            rows << ") FROM favourites f JOIN (SELECT f.id, 0.0 AS score";
+            appendMatches(rows, dialect, userId, words, query.tags, false,
+                          out.order == Order::Title);
+            if (query.after) {
+                if (out.order == Order::Newest)
+                    rows << " AND f.id < " << rows.parameter(query.after->id);
+                else if (out.order == Order::Oldest)
+                    rows << " AND f.id > " << rows.parameter(query.after->id);
+                else
+                    rows << " AND (f.sort_title, f.id) > (" << rows.parameter(query.after->sortKey)
+                         << ", " << rows.parameter(query.after->id) << ")";
+            }
+            rows << " ORDER BY " << order << " LIMIT " << limit
+                 << ") page ON page.id = f.id ORDER BY " << order;
         }
-        rows << " ORDER BY " << order << " LIMIT " << limit << ") page ON page.id = f.id ORDER BY "
-             << order;
     }
     out.rows = rows.take();
 

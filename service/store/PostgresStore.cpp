@@ -94,6 +94,61 @@ const Migration Migrations[] = {
      "CREATE INDEX favourites_search ON favourites USING gin (search);"
      // The tag list of a page from the index alone.
      "CREATE INDEX tags_listed ON tags (userid, tag_key) INCLUDE (uses, name);"},
+    // Each favourite filed under each of its tags and every level above them ("work/clients/acme"
+    // under work, work/clients and itself) by the user and in id order, so that a filter on a
+    // tag with its subtree is one range of the key, in page order. A favourite with two tags
+    // below "work" is filed there twice, once by each (tag_id). Statement triggers keep it, a
+    // whole statement's rows at once: whatever statement writes the links or the tags (a bulk
+    // copy too), in whichever order, the filing follows.
+    {"CREATE TABLE tag_filing ("
+     "  userid text NOT NULL,"
+     "  tag_key text COLLATE \"C\" NOT NULL,"
+     "  favourite_id bigint NOT NULL,"
+     "  tag_id bigint NOT NULL,"
+     "  PRIMARY KEY (userid, tag_key, favourite_id, tag_id)"
+     ");"
+     "CREATE INDEX tag_filing_by_link ON tag_filing (tag_id, favourite_id);"
+     "CREATE FUNCTION tag_levels(key text) RETURNS SETOF text LANGUAGE sql IMMUTABLE AS "
+     "$$ SELECT array_to_string(parts[1:n], '/') FROM string_to_array(key, '/') parts, "
+     "generate_series(1, cardinality(parts)) n $$;"
+     "INSERT INTO tag_filing SELECT t.userid, level.tag_key, ft.favourite_id, t.id FROM tags t "
+     "CROSS JOIN tag_levels(t.tag_key) level(tag_key) JOIN favourite_tags ft ON ft.tag_id = t.id "
+     "ORDER BY 1, 2, 3;"
+     "CREATE FUNCTION file_links() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+     "IF TG_OP <> 'INSERT' THEN DELETE FROM tag_filing f USING removed r WHERE "
+     "f.tag_id = r.tag_id AND f.favourite_id = r.favourite_id; END IF; "
+     "IF TG_OP <> 'DELETE' THEN INSERT INTO tag_filing SELECT t.userid, level.tag_key, "
+     "a.favourite_id, t.id FROM added a JOIN tags t ON t.id = a.tag_id CROSS JOIN "
+     "tag_levels(t.tag_key) level(tag_key) "
+     "ON CONFLICT DO NOTHING; END IF; RETURN NULL; END $$;"
+     "CREATE TRIGGER links_filed AFTER INSERT ON favourite_tags REFERENCING NEW TABLE AS added "
+     "FOR EACH STATEMENT EXECUTE FUNCTION file_links();"
+     "CREATE TRIGGER links_unfiled AFTER DELETE ON favourite_tags REFERENCING OLD TABLE AS "
+     "removed FOR EACH STATEMENT EXECUTE FUNCTION file_links();"
+     "CREATE TRIGGER links_refiled AFTER UPDATE ON favourite_tags REFERENCING OLD TABLE AS "
+     "removed NEW TABLE AS added FOR EACH STATEMENT EXECUTE FUNCTION file_links();"
+     // A tag made after its links (as a bulk copy may) files them then; a tag's key changed
+     // refiles its links. Counting a tag's uses changes neither.
+     "CREATE FUNCTION file_tags() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+     "IF TG_OP = 'DELETE' THEN DELETE FROM tag_filing f USING removed r WHERE f.tag_id = r.id; "
+     "ELSIF TG_OP = 'INSERT' THEN INSERT INTO tag_filing SELECT a.userid, level.tag_key, "
+     "ft.favourite_id, a.id FROM added a CROSS JOIN tag_levels(a.tag_key) level(tag_key) JOIN "
+     "favourite_tags ft ON ft.tag_id = a.id ON CONFLICT DO NOTHING; "
+     "ELSE DELETE FROM tag_filing f USING removed r WHERE f.tag_id = r.id AND NOT EXISTS "
+     "(SELECT 1 FROM added a WHERE a.id = r.id AND a.userid = r.userid AND "
+     "a.tag_key = r.tag_key); "
+     "INSERT INTO tag_filing SELECT a.userid, level.tag_key, ft.favourite_id, a.id FROM added a "
+     "CROSS JOIN tag_levels(a.tag_key) level(tag_key) JOIN favourite_tags ft ON "
+     "ft.tag_id = a.id WHERE NOT EXISTS (SELECT 1 FROM removed r WHERE r.id = a.id AND "
+     "r.userid = a.userid AND r.tag_key = a.tag_key) ON CONFLICT DO NOTHING; "
+     "END IF; RETURN NULL; END $$;"
+     "CREATE TRIGGER tags_filed AFTER INSERT ON tags REFERENCING NEW TABLE AS added "
+     "FOR EACH STATEMENT EXECUTE FUNCTION file_tags();"
+     "CREATE TRIGGER tags_unfiled AFTER DELETE ON tags REFERENCING OLD TABLE AS removed "
+     "FOR EACH STATEMENT EXECUTE FUNCTION file_tags();"
+     "CREATE TRIGGER tags_refiled AFTER UPDATE ON tags REFERENCING OLD TABLE AS removed "
+     "NEW TABLE AS added FOR EACH STATEMENT EXECUTE FUNCTION file_tags();",
+     nullptr, nullptr},
 };
 static_assert(std::size(Migrations) == FavouritesStore::SchemaVersion);
 
@@ -118,9 +173,8 @@ const Statement Erase{"erase", "DELETE FROM favourites WHERE id = $1"};
 const Statement Load{"load", "SELECT f.id, f.title, f.url, f.created_at, f.modified_at, "
                              "f.note, f.tags FROM favourites f WHERE f.userid = $1 AND "
                              "f.id = ANY ($2::bigint[]) ORDER BY f.id FOR UPDATE"};
-const Statement Tagged{"tagged", "SELECT DISTINCT ft.favourite_id FROM favourite_tags ft "
-                                 "JOIN tags t ON t.id = ft.tag_id WHERE t.userid = $1 AND "
-                                 "(t.tag_key = $2 OR (t.tag_key >= $3 AND t.tag_key < $4))"};
+const Statement Tagged{"tagged", "SELECT DISTINCT favourite_id FROM tag_filing WHERE "
+                                 "userid = $1 AND tag_key = $2"};
 const Statement Link{"link", "WITH tag AS (INSERT INTO tags (userid, name, tag_key, uses) "
                              "VALUES ($1, $2, $3, 1) ON CONFLICT (userid, tag_key) DO UPDATE "
                              "SET uses = tags.uses + 1 RETURNING id) INSERT INTO "
@@ -385,9 +439,7 @@ public:
         return found;
     }
     std::vector<std::int64_t> tagged(std::string_view userId, std::string_view key) override {
-        const auto result =
-            execute(m_conn, Tagged,
-                    {std::string(userId), std::string(key), subtreeStart(key), subtreeEnd(key)});
+        const auto result = execute(m_conn, Tagged, {std::string(userId), std::string(key)});
         std::vector<std::int64_t> ids;
         for (int row = 0; row < result->rows(); ++row)
             ids.push_back(result->integer(row, 0));

@@ -141,6 +141,68 @@ struct Migration {
     const char* finish;
 };
 
+// The levels of tags as a WITH clause "levels(tag_id, userid, tag_key)": each tag of `tags` (a
+// query of id, userid and tag_key) under its own key and the key of every level above it.
+std::string tagLevels(const std::string& tags) {
+    return "WITH RECURSIVE walk(tag_id, userid, tag_key, rest) AS (SELECT id, userid, '', "
+           "tag_key || '/' FROM (" +
+           tags +
+           ") UNION ALL SELECT tag_id, userid, tag_key || CASE tag_key WHEN '' THEN '' ELSE "
+           "'/' END || substr(rest, 1, instr(rest, '/') - 1), substr(rest, instr(rest, '/') + "
+           "1) FROM walk WHERE rest <> ''), levels AS (SELECT tag_id, userid, tag_key FROM walk "
+           "WHERE tag_key <> '') ";
+}
+
+// Files the favourites of `links` (a query of favourite_id and tag_id) under every level of the
+// tags of `tags`.
+std::string fileLinks(const std::string& tags, const std::string& links) {
+    return "INSERT OR IGNORE INTO tag_filing(userid, tag_key, favourite_id, tag_id) " +
+           tagLevels(tags) +
+           "SELECT levels.userid, levels.tag_key, links.favourite_id, levels.tag_id FROM levels "
+           "JOIN (" +
+           links + ") links ON links.tag_id = levels.tag_id ORDER BY 1, 2, 3;";
+}
+
+// Each favourite filed under each of its tags and every level above them ("work/clients/acme"
+// under work, work/clients and itself) by the user and in id order, so that a filter on a tag
+// with its subtree is one range of the key, in page order. A favourite with two tags below
+// "work" is filed there twice, once by each (tag_id). Triggers keep it: whatever statement
+// writes the links or the tags, in whichever order, the filing follows.
+const std::string TagFiling =
+    "CREATE TABLE tag_filing ("
+    "  userid TEXT NOT NULL,"
+    "  tag_key TEXT NOT NULL,"
+    "  favourite_id INTEGER NOT NULL,"
+    "  tag_id INTEGER NOT NULL,"
+    "  PRIMARY KEY (userid, tag_key, favourite_id, tag_id)"
+    ") WITHOUT ROWID;"
+    "CREATE INDEX tag_filing_by_link ON tag_filing(tag_id, favourite_id);" +
+    fileLinks("SELECT id, userid, tag_key FROM tags", "SELECT favourite_id, tag_id FROM "
+                                                      "favourite_tags") +
+    "CREATE TRIGGER link_filed AFTER INSERT ON favourite_tags BEGIN " +
+    fileLinks("SELECT id, userid, tag_key FROM tags WHERE id = NEW.tag_id",
+              "SELECT NEW.favourite_id AS favourite_id, NEW.tag_id AS tag_id") +
+    " END;"
+    "CREATE TRIGGER link_unfiled AFTER DELETE ON favourite_tags BEGIN "
+    "DELETE FROM tag_filing WHERE tag_id = OLD.tag_id AND favourite_id = OLD.favourite_id; END;"
+    "CREATE TRIGGER link_refiled AFTER UPDATE ON favourite_tags BEGIN "
+    "DELETE FROM tag_filing WHERE tag_id = OLD.tag_id AND favourite_id = OLD.favourite_id; " +
+    fileLinks("SELECT id, userid, tag_key FROM tags WHERE id = NEW.tag_id",
+              "SELECT NEW.favourite_id AS favourite_id, NEW.tag_id AS tag_id") +
+    " END;"
+    // A tag made after its links (as a bulk copy may) files them then.
+    "CREATE TRIGGER tag_filed AFTER INSERT ON tags BEGIN " +
+    fileLinks("SELECT NEW.id AS id, NEW.userid AS userid, NEW.tag_key AS tag_key",
+              "SELECT favourite_id, tag_id FROM favourite_tags WHERE tag_id = NEW.id") +
+    " END;"
+    "CREATE TRIGGER tag_unfiled AFTER DELETE ON tags BEGIN "
+    "DELETE FROM tag_filing WHERE tag_id = OLD.id; END;"
+    "CREATE TRIGGER tag_refiled AFTER UPDATE OF id, userid, tag_key ON tags BEGIN "
+    "DELETE FROM tag_filing WHERE tag_id = OLD.id; " +
+    fileLinks("SELECT NEW.id AS id, NEW.userid AS userid, NEW.tag_key AS tag_key",
+              "SELECT favourite_id, tag_id FROM favourite_tags WHERE tag_id = NEW.id") +
+    " END;";
+
 // Each entry takes the schema from version (index) to version (index + 1). Append, never edit:
 // a database in the field may stand at any earlier version.
 const Migration Migrations[] = {
@@ -185,6 +247,7 @@ const Migration Migrations[] = {
      "CREATE INDEX favourites_by_title ON favourites(userid, sort_title, id);"
      // The tag list of a page from the index alone.
      "CREATE INDEX tags_listed ON tags(userid, tag_key, uses, name);"},
+    {TagFiling.c_str(), nullptr, nullptr},
 };
 static_assert(std::size(Migrations) == FavouritesStore::SchemaVersion);
 
@@ -329,13 +392,10 @@ public:
 
     std::vector<std::int64_t> tagged(std::string_view userId, std::string_view key) override {
         Statement rows =
-            statement("SELECT DISTINCT ft.favourite_id FROM favourite_tags ft JOIN tags t "
-                      "ON t.id = ft.tag_id WHERE t.userid = ? AND (t.tag_key = ? OR "
-                      "(t.tag_key >= ? AND t.tag_key < ?))");
+            statement("SELECT DISTINCT favourite_id FROM tag_filing WHERE userid = ? AND "
+                      "tag_key = ?");
         rows.bind(1, userId);
         rows.bind(2, key);
-        rows.bind(3, subtreeStart(key));
-        rows.bind(4, subtreeEnd(key));
         std::vector<std::int64_t> ids;
         while (rows.step())
             ids.push_back(rows.integer(0));
