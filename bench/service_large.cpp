@@ -307,11 +307,12 @@ int generateSqlite(const std::filesystem::path& folder) {
         text(row, 9, titleSortKey(f.title));
         run(row);
         sqlite3_bind_int64(search, 1, id);
-        text(search, 2, searchDocument(f.title));
-        text(search, 3, searchDocument(f.url));
-        text(search, 4, searchDocument(joinTags(f.tags)));
-        text(search, 5, searchDocument(f.note));
-        text(search, 6, ownerWord(f.userId));
+        const std::string owner = ownerWord(f.userId);
+        text(search, 2, ownedDocument(owner, searchDocument(f.title)));
+        text(search, 3, ownedDocument(owner, searchDocument(f.url)));
+        text(search, 4, ownedDocument(owner, searchDocument(joinTags(f.tags))));
+        text(search, 5, ownedDocument(owner, searchDocument(f.note)));
+        text(search, 6, owner);
         run(search);
         for (const auto& tag : f.tags) {
             sqlite3_bind_int64(link, 1, tags.idOf(f.userId, tag));

@@ -31,16 +31,22 @@ private:
 };
 
 // The full-text query: every word, the last also as a prefix. The words are letters and digits
-// only (searchWords), so they need no escaping in either query language.
-std::string matchExpression(Dialect dialect, const std::vector<std::string>& words) {
+// only (searchWords), so they need no escaping in SQLite's query language. Each word is keyed by
+// its owner as the index has it (ownedDocument).
+std::string matchExpression(std::string_view userId, const std::vector<std::string>& words) {
+    const std::string owner = ownerWord(userId);
     std::string out;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const bool last = i + 1 == words.size();
-        if (dialect == Dialect::Sqlite)
-            out += (i ? " AND \"" : "\"") + words[i] + (last ? "\"*" : "\"");
-        else
-            out += (i ? " & '" : "'") + words[i] + (last ? "':*" : "'");
-    }
+    for (std::size_t i = 0; i < words.size(); ++i)
+        out += (i ? " AND \"" : "\"") + owner + words[i] + (i + 1 == words.size() ? "\"*" : "\"");
+    return out;
+}
+
+// The words for PostgreSQL's owned_query (see PostgresStore.cpp), which keys them by the owner
+// and makes the last a prefix.
+std::string joinWords(const std::vector<std::string>& words) {
+    std::string out;
+    for (const auto& word : words)
+        out += (out.empty() ? "" : " ") + word;
     return out;
 }
 
@@ -79,22 +85,20 @@ void appendMatches(Builder& sql, Dialect dialect, std::string_view userId,
         sql << (score ? ", 0.0 AS score" : "")
             << " FROM favourites f WHERE f.userid = " << sql.parameter(std::string(userId));
     } else if (dialect == Dialect::Sqlite) {
-        // Title weighs most, then the tags, the address and the note; the owner word not at all.
-        // The owner word keeps the search to the user's own favourites inside the index.
+        // Title weighs most, then the tags, the address and the note.
         sql << (score ? ", match_score(favourites_search, 10.0, 2.0, 4.0, 1.0, 0.0) AS score" : "")
             << " FROM favourites_search JOIN favourites f ON f.id = favourites_search.rowid WHERE "
                "favourites_search MATCH "
-            << sql.parameter("owner : " + ownerWord(userId) + " AND " +
-                             matchExpression(dialect, words))
+            << sql.parameter(matchExpression(userId, words))
             << " AND f.userid = " << sql.parameter(std::string(userId));
     } else {
-        // Weights A to D: title, tags, address, note. The ranking leaves the owner word out.
-        sql << (score ? ", -ts_rank(f.search, to_tsquery('simple', " +
-                            sql.parameter(matchExpression(dialect, words)) + ")) AS score"
+        // Weights A to D: title, tags, address, note.
+        const std::string user = sql.parameter(std::string(userId));
+        const std::string text = sql.parameter(joinWords(words));
+        sql << (score ? ", -ts_rank(f.search, owned_query(" + user + ", " + text + ")) AS score"
                       : "")
-            << " FROM favourites f WHERE f.search @@ to_tsquery('simple', "
-            << sql.parameter("'" + ownerWord(userId) + "' & " + matchExpression(dialect, words))
-            << ") AND f.userid = " << sql.parameter(std::string(userId));
+            << " FROM favourites f WHERE f.search @@ owned_query(" << user << ", " << text
+            << ") AND f.userid = " << user;
     }
     for (std::size_t i = 0; i < tags.size(); ++i) {
         sql << " AND f.id IN (";
@@ -207,6 +211,19 @@ std::vector<std::string> splitStoredTags(std::string_view text) {
         text.remove_prefix(space + 1);
     }
     return tags;
+}
+
+std::string ownedDocument(std::string_view owner, std::string_view document) {
+    std::string out;
+    while (!document.empty()) {
+        const auto space = document.find(' ');
+        if (space != 0)
+            out.append(out.empty() ? "" : " ").append(owner).append(document.substr(0, space));
+        if (space == std::string_view::npos)
+            break;
+        document.remove_prefix(space + 1);
+    }
+    return out;
 }
 
 PageKey pageKeyOf(Order order, std::int64_t id, const std::string& sortTitle, double score) {

@@ -201,7 +201,21 @@ const std::string TagFiling =
     "DELETE FROM tag_filing WHERE tag_id = OLD.id; " +
     fileLinks("SELECT NEW.id AS id, NEW.userid AS userid, NEW.tag_key AS tag_key",
               "SELECT favourite_id, tag_id FROM favourite_tags WHERE tag_id = NEW.id") +
-    " END;";
+    " END;"
+    // Search entries keyed by their owner (see ownedDocument), without the prefix indexes that
+    // keyed words make useless: the earlier entries, their words each owner word and word.
+    "CREATE VIRTUAL TABLE owned_search USING fts5("
+    "  title, address, tags, note, owner, tokenize = 'unicode61 remove_diacritics 2');" +
+    [] {
+        std::string columns;
+        for (const char* column : {"title", "address", "tags", "note"})
+            columns += std::string(", CASE ") + column + " WHEN '' THEN '' ELSE owner || replace(" +
+                       column + ", ' ', ' ' || owner) END";
+        return "INSERT INTO owned_search(rowid, title, address, tags, note, owner) SELECT rowid" +
+               columns + ", owner FROM favourites_search;";
+    }() +
+    "DROP TABLE favourites_search;"
+    "ALTER TABLE owned_search RENAME TO favourites_search;";
 
 // Each entry takes the schema from version (index) to version (index + 1). Append, never edit:
 // a database in the field may stand at any earlier version.
@@ -476,11 +490,12 @@ private:
     static void bindSearch(Statement& search, std::string_view userId, std::int64_t id,
                            const FavouriteFields& fields) {
         search.bind(1, id);
-        search.bind(2, searchDocument(fields.title));
-        search.bind(3, searchDocument(fields.url));
-        search.bind(4, searchDocument(joinTags(fields.tags)));
-        search.bind(5, searchDocument(fields.note));
-        search.bind(6, ownerWord(userId));
+        const std::string owner = ownerWord(userId);
+        search.bind(2, ownedDocument(owner, searchDocument(fields.title)));
+        search.bind(3, ownedDocument(owner, searchDocument(fields.url)));
+        search.bind(4, ownedDocument(owner, searchDocument(joinTags(fields.tags))));
+        search.bind(5, ownedDocument(owner, searchDocument(fields.note)));
+        search.bind(6, owner);
     }
 
     sqlite3* m_db;

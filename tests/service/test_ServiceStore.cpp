@@ -2,6 +2,7 @@
 // each order and filter, what tags, renames, edits and changes of several at once do, and the
 // upgrade of a database written by the first release.
 #include "ServiceTestSupport.h"
+#include "service/store/ListSql.h"
 #include "service/store/SqliteStore.h"
 #include "service/store/Tags.h"
 
@@ -434,12 +435,23 @@ TEST_P(Upgrade, ASecondReleaseDatabaseFilesItsTaggedFavourites) {
     TestStore location(GetParam());
     openStore(location.location(), 2)->add(User, fields("deep", "a/b/c d"));
     openStore(location.location(), 2)->add(User, fields("flat", "a"));
-    runSql(location, GetParam() == StoreKind::Sqlite
-                         ? "DROP TRIGGER link_filed; DROP TRIGGER link_unfiled; DROP TRIGGER "
-                           "link_refiled; DROP TRIGGER tag_filed; DROP TRIGGER tag_unfiled; DROP "
-                           "TRIGGER tag_refiled; DROP TABLE tag_filing; PRAGMA user_version=2"
-                         : "DROP TABLE tag_filing; DROP FUNCTION file_links, file_tags, tag_levels "
-                           "CASCADE; UPDATE pellamark_schema SET version = 2");
+    // As that release kept them: no filing, and search entries of plain words.
+    const std::string owner = ownerWord(User);
+    runSql(location,
+           GetParam() == StoreKind::Sqlite
+               ? "DROP TRIGGER link_filed; DROP TRIGGER link_unfiled; DROP TRIGGER link_refiled; "
+                 "DROP TRIGGER tag_filed; DROP TRIGGER tag_unfiled; DROP TRIGGER tag_refiled; "
+                 "DROP TABLE tag_filing; DROP TABLE favourites_search; CREATE VIRTUAL TABLE "
+                 "favourites_search USING fts5(title, address, tags, note, owner, tokenize = "
+                 "'unicode61 remove_diacritics 2', prefix = '2 3'); INSERT INTO "
+                 "favourites_search(rowid, title, address, tags, note, owner) SELECT id, title, "
+                 "'', tags, '', '" +
+                     owner + "' FROM favourites; PRAGMA user_version=2"
+               : "DROP TABLE tag_filing; DROP FUNCTION file_links, file_tags, tag_levels, "
+                 "own_search, owned_query, owned_search, search_key CASCADE; UPDATE favourites "
+                 "SET search = setweight(to_tsvector('simple', title), 'A') || "
+                 "to_tsvector('simple', '" +
+                     owner + "'); UPDATE pellamark_schema SET version = 2");
     auto store = openStore(location.location(), 2);
     ListQuery query;
     query.tags = {"A"};
@@ -449,6 +461,15 @@ TEST_P(Upgrade, ASecondReleaseDatabaseFilesItsTaggedFavourites) {
     EXPECT_EQ(store->renameTag(User, "a/b", "e"), 1u);
     EXPECT_EQ(titles(store->list(User, query).favourites), "");
     query.tags = {"e/c"};
+    EXPECT_EQ(titles(store->list(User, query).favourites), "deep");
+    query = {};
+    query.search = "DEE";
+    EXPECT_EQ(titles(store->list(User, query).favourites), "deep");
+    EXPECT_EQ(titles(store->list("someone-else", query).favourites), "");
+    // A user id with the characters the index's own syntax quotes.
+    const std::string odd = "it's a \\ 'user'";
+    store->add(odd, fields("deep sea"));
+    EXPECT_EQ(titles(store->list(odd, query).favourites), "deep sea");
     EXPECT_EQ(titles(store->list(User, query).favourites), "deep");
 }
 
