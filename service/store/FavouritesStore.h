@@ -135,6 +135,10 @@ public:
     std::size_t removeTag(std::string_view userId, std::string_view tag);
 
     virtual FavouritesPage list(std::string_view userId, const ListQuery& query) = 0;
+    // A page and the user's tags (as tags() gives them), as the favourites page shows them:
+    // where the store can, in one trip to the database.
+    virtual FavouritesPage listWithTags(std::string_view userId, const ListQuery& query,
+                                        std::vector<TagCount>& tags);
     // Every favourite of the user, newest first.
     std::vector<Favourite> list(std::string_view userId);
     virtual std::optional<Favourite> find(std::string_view userId, std::int64_t id) = 0;

@@ -11,7 +11,9 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <iterator>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 #include <poll.h>
 
@@ -333,40 +335,114 @@ std::string asText(const SqlValue& value) {
     return text;
 }
 
-// A statement made for one query (a page with its filters), not prepared.
-std::unique_ptr<Result> execute(PGconn* conn, const SqlText& statement) {
+// A statement made for one query (a page with its filters): its parameters as text, and the
+// name it is prepared under on a connection.
+struct ListCall {
+    explicit ListCall(const SqlText& statement) : sql(statement.sql) {
+        for (const auto& value : statement.parameters)
+            texts.push_back(asText(value));
+        for (const auto& text : texts)
+            values.push_back(text.c_str());
+        std::uint64_t hash = 1469598103934665603ull;
+        for (unsigned char c : sql)
+            hash = (hash ^ c) * 1099511628211ull;
+        char text[48];
+        std::snprintf(text, sizeof text, "list_%016llx_%zu", static_cast<unsigned long long>(hash),
+                      sql.size());
+        name = text;
+        // A search is planned for its own words every time: how many favourites have them
+        // decides between the full-text index and the user's list, and a plan made for any words
+        // (which a prepared statement comes to after a few runs) may read the whole list.
+        prepared = sql.find("owned_query") == std::string::npos;
+    }
+    int count() const { return static_cast<int>(values.size()); }
+
+    const std::string& sql;
     std::vector<std::string> texts;
-    for (const auto& value : statement.parameters)
-        texts.push_back(asText(value));
     std::vector<const char*> values;
-    for (const auto& text : texts)
-        values.push_back(text.c_str());
-    const int count = static_cast<int>(values.size());
-    // A search is planned for its own words every time: how many favourites have them decides
-    // between the full-text index and the user's list, and a plan made for any words (which a
-    // prepared statement comes to after a few runs) may read the whole list.
-    if (statement.sql.find("owned_query") != std::string::npos)
+    std::string name;
+    bool prepared = false;
+};
+
+bool isUnknownStatement(const PGresult* result) {
+    const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    return state && std::string_view(state) == "26000";
+}
+
+std::unique_ptr<Result> execute(PGconn* conn, const SqlText& statement) {
+    const ListCall call(statement);
+    if (!call.prepared)
         return checked(conn,
-                       PQexecParams(conn, statement.sql.c_str(), count, nullptr, values.data(),
-                                    nullptr, nullptr, 0),
+                       PQexecParams(conn, call.sql.c_str(), call.count(), nullptr,
+                                    call.values.data(), nullptr, nullptr, 0),
                        "list");
     // Other pages are prepared on the connection under a name made from their text, the first
     // time a connection sees that shape of query (the server says it does not know the name),
     // and not planned anew every time.
-    std::uint64_t hash = 1469598103934665603ull;
-    for (unsigned char c : statement.sql)
-        hash = (hash ^ c) * 1099511628211ull;
-    char name[48];
-    std::snprintf(name, sizeof name, "list_%016llx_%zu", static_cast<unsigned long long>(hash),
-                  statement.sql.size());
-    PGresult* raw = PQexecPrepared(conn, name, count, values.data(), nullptr, nullptr, 0);
-    const char* state = PQresultErrorField(raw, PG_DIAG_SQLSTATE);
-    if (state && std::string_view(state) == "26000") {
+    PGresult* raw = PQexecPrepared(conn, call.name.c_str(), call.count(), call.values.data(),
+                                   nullptr, nullptr, 0);
+    if (isUnknownStatement(raw)) {
         PQclear(raw);
-        check(conn, PQprepare(conn, name, statement.sql.c_str(), count, nullptr), "prepare");
-        raw = PQexecPrepared(conn, name, count, values.data(), nullptr, nullptr, 0);
+        check(conn, PQprepare(conn, call.name.c_str(), call.sql.c_str(), call.count(), nullptr),
+              "prepare");
+        raw = PQexecPrepared(conn, call.name.c_str(), call.count(), call.values.data(), nullptr,
+                             nullptr, 0);
     }
     return checked(conn, raw, "list");
+}
+
+// The page's statement and the tag list's, sent together and answered together (libpq's
+// pipeline mode): one round trip instead of two. Nothing when the page's statement is not yet
+// prepared on this connection (then nothing was run).
+std::optional<std::pair<std::unique_ptr<Result>, std::unique_ptr<Result>>>
+executeWithTags(PGconn* conn, const SqlText& statement, const std::string& userId) {
+    const ListCall call(statement);
+    const char* const user[] = {userId.c_str()};
+    if (!PQenterPipelineMode(conn))
+        fail(conn, nullptr, "pipeline");
+    const bool sent =
+        (call.prepared ? PQsendQueryPrepared(conn, call.name.c_str(), call.count(),
+                                             call.values.data(), nullptr, nullptr, 0)
+                       : PQsendQueryParams(conn, call.sql.c_str(), call.count(), nullptr,
+                                           call.values.data(), nullptr, nullptr, 0)) &&
+        PQsendQueryPrepared(conn, Tags.name, 1, user, nullptr, nullptr, 0) && PQpipelineSync(conn);
+    // Every result up to the sync point is read, whatever happened, so that the connection
+    // leaves pipeline mode ready for the next call.
+    std::vector<PGresult*> results;
+    bool synced = false;
+    while (sent && !synced) {
+        PGresult* result = PQgetResult(conn);
+        if (!result) {
+            if (PQstatus(conn) != CONNECTION_OK)
+                break;
+            continue;
+        }
+        if (PQresultStatus(result) == PGRES_PIPELINE_SYNC) {
+            PQclear(result);
+            synced = true;
+        } else {
+            results.push_back(result);
+        }
+    }
+    if (!synced || results.size() != 2 || !PQexitPipelineMode(conn)) {
+        for (PGresult* result : results)
+            PQclear(result);
+        fail(conn, nullptr, "pipeline");
+    }
+    if (isUnknownStatement(results[0])) {
+        PQclear(results[0]);
+        PQclear(results[1]);
+        return std::nullopt;
+    }
+    std::unique_ptr<Result> page;
+    try {
+        page = checked(conn, results[0], "list");
+    } catch (...) {
+        PQclear(results[1]);
+        throw;
+    }
+    auto tags = checked(conn, results[1], "tags");
+    return std::make_pair(std::move(page), std::move(tags));
 }
 
 // An array parameter: {"a","b"} with quotes and backslashes escaped.
@@ -716,24 +792,56 @@ void PostgresStore::change(const std::function<void(StoreWriter&)>& steps) {
     });
 }
 
+namespace {
+
+FavouritesPage pageOf(const Result& rows, const ListStatements& statements,
+                      const ListQuery& query) {
+    FavouritesPage page;
+    for (int row = 0; row < rows.rows(); ++row) {
+        if (page.favourites.size() == query.limit) {
+            const int last = row - 1;
+            page.next = pageKeyOf(statements.order, rows.integer(last, 0), rows.text(last, 7),
+                                  std::strtod(rows.text(last, 8).c_str(), nullptr));
+            break;
+        }
+        page.favourites.push_back(favouriteAt(rows, row));
+    }
+    if (!page.favourites.empty())
+        page.total = rows.integer(0, 9);
+    return page;
+}
+
+std::vector<TagCount> tagsOf(const Result& result) {
+    std::vector<TagCount> tags;
+    for (int row = 0; row < result.rows(); ++row)
+        tags.push_back({result.text(row, 0), result.integer(row, 1)});
+    return tags;
+}
+
+} // namespace
+
+FavouritesPage PostgresStore::listWithTags(std::string_view userId, const ListQuery& query,
+                                           std::vector<TagCount>& tags) {
+    const auto statements = listStatements(Dialect::Postgres, userId, query);
+    return withConnection(true, [&](PGconn* conn) {
+        auto together = executeWithTags(conn, statements.rows, std::string(userId));
+        if (!together) {
+            // The first page of this shape on this connection: prepared by the plain call.
+            const auto rows = execute(conn, statements.rows);
+            tags = tagsOf(*execute(conn, Tags, {std::string(userId)}));
+            return pageOf(*rows, statements, query);
+        }
+        tags = tagsOf(*together->second);
+        return pageOf(*together->first, statements, query);
+    });
+}
+
 FavouritesPage PostgresStore::list(std::string_view userId, const ListQuery& query) {
     const auto statements = listStatements(Dialect::Postgres, userId, query);
     return withConnection(true, [&](PGconn* conn) {
         // One statement, so the rows and the count come from the same snapshot.
         const auto rows = execute(conn, statements.rows);
-        FavouritesPage page;
-        for (int row = 0; row < rows->rows(); ++row) {
-            if (page.favourites.size() == query.limit) {
-                const int last = row - 1;
-                page.next = pageKeyOf(statements.order, rows->integer(last, 0), rows->text(last, 7),
-                                      std::strtod(rows->text(last, 8).c_str(), nullptr));
-                break;
-            }
-            page.favourites.push_back(favouriteAt(*rows, row));
-        }
-        if (!page.favourites.empty())
-            page.total = rows->integer(0, 9);
-        return page;
+        return pageOf(*rows, statements, query);
     });
 }
 
@@ -747,13 +855,8 @@ std::optional<Favourite> PostgresStore::find(std::string_view userId, std::int64
 }
 
 std::vector<TagCount> PostgresStore::tags(std::string_view userId) {
-    return withConnection(true, [&](PGconn* conn) {
-        const auto result = execute(conn, Tags, {std::string(userId)});
-        std::vector<TagCount> tags;
-        for (int row = 0; row < result->rows(); ++row)
-            tags.push_back({result->text(row, 0), result->integer(row, 1)});
-        return tags;
-    });
+    return withConnection(
+        true, [&](PGconn* conn) { return tagsOf(*execute(conn, Tags, {std::string(userId)})); });
 }
 
 std::int64_t PostgresStore::count(std::string_view userId) {
