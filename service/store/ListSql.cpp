@@ -115,6 +115,11 @@ void appendCount(Builder& sql, Dialect dialect, std::string_view userId,
         // page would cost more than the page.
         sql << "SELECT coalesce((SELECT favourites FROM owners WHERE userid = "
             << sql.parameter(std::string(userId)) << "), 0)";
+    } else if (words.empty() && tags.size() == 1) {
+        // So is the count of each tag with what lies below it.
+        sql << "SELECT coalesce((SELECT favourites FROM tag_counts WHERE userid = "
+            << sql.parameter(std::string(userId))
+            << " AND tag_key = " << sql.parameter(tagKey(tags.front())) << "), 0)";
     } else {
         sql << "SELECT count(*) FROM (SELECT f.id";
         appendMatches(sql, dialect, userId, words, tags, false);

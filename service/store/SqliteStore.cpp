@@ -179,6 +179,26 @@ const std::string TagFiling =
     "CREATE INDEX tag_filing_by_link ON tag_filing(tag_id, favourite_id);" +
     fileLinks("SELECT id, userid, tag_key FROM tags", "SELECT favourite_id, tag_id FROM "
                                                       "favourite_tags") +
+    // How many favourites are filed under each level, each once however many of its tags file
+    // it there: the count a filter by one tag shows, without counting thousands of entries.
+    "CREATE TABLE tag_counts ("
+    "  userid TEXT NOT NULL,"
+    "  tag_key TEXT NOT NULL,"
+    "  favourites INTEGER NOT NULL,"
+    "  PRIMARY KEY (userid, tag_key)"
+    ") WITHOUT ROWID;"
+    "INSERT INTO tag_counts SELECT userid, tag_key, count(DISTINCT favourite_id) FROM tag_filing "
+    "GROUP BY userid, tag_key;"
+    "CREATE TRIGGER filing_counted AFTER INSERT ON tag_filing WHEN NOT EXISTS (SELECT 1 FROM "
+    "tag_filing WHERE userid = NEW.userid AND tag_key = NEW.tag_key AND favourite_id = "
+    "NEW.favourite_id AND tag_id <> NEW.tag_id) BEGIN INSERT INTO tag_counts(userid, tag_key, "
+    "favourites) VALUES (NEW.userid, NEW.tag_key, 1) ON CONFLICT DO UPDATE SET favourites = "
+    "favourites + 1; END;"
+    "CREATE TRIGGER filing_uncounted AFTER DELETE ON tag_filing WHEN NOT EXISTS (SELECT 1 FROM "
+    "tag_filing WHERE userid = OLD.userid AND tag_key = OLD.tag_key AND favourite_id = "
+    "OLD.favourite_id) BEGIN UPDATE tag_counts SET favourites = favourites - 1 WHERE userid = "
+    "OLD.userid AND tag_key = OLD.tag_key; DELETE FROM tag_counts WHERE userid = OLD.userid AND "
+    "tag_key = OLD.tag_key AND favourites <= 0; END;"
     "CREATE TRIGGER link_filed AFTER INSERT ON favourite_tags BEGIN " +
     fileLinks("SELECT id, userid, tag_key FROM tags WHERE id = NEW.tag_id",
               "SELECT NEW.favourite_id AS favourite_id, NEW.tag_id AS tag_id") +

@@ -441,13 +441,15 @@ TEST_P(Upgrade, ASecondReleaseDatabaseFilesItsTaggedFavourites) {
            GetParam() == StoreKind::Sqlite
                ? "DROP TRIGGER link_filed; DROP TRIGGER link_unfiled; DROP TRIGGER link_refiled; "
                  "DROP TRIGGER tag_filed; DROP TRIGGER tag_unfiled; DROP TRIGGER tag_refiled; "
-                 "DROP TABLE tag_filing; DROP TABLE favourites_search; CREATE VIRTUAL TABLE "
+                 "DROP TABLE tag_filing; DROP TABLE tag_counts; DROP TABLE favourites_search; "
+                 "CREATE VIRTUAL TABLE "
                  "favourites_search USING fts5(title, address, tags, note, owner, tokenize = "
                  "'unicode61 remove_diacritics 2', prefix = '2 3'); INSERT INTO "
                  "favourites_search(rowid, title, address, tags, note, owner) SELECT id, title, "
                  "'', tags, '', '" +
                      owner + "' FROM favourites; PRAGMA user_version=2"
-               : "DROP TABLE tag_filing; DROP FUNCTION file_links, file_tags, tag_levels, "
+               : "DROP TABLE tag_filing, tag_counts; DROP FUNCTION count_filing, file_links, "
+                 "file_tags, tag_levels, "
                  "own_search, owned_query, owned_search, search_key CASCADE; UPDATE favourites "
                  "SET search = setweight(to_tsvector('simple', title), 'A') || "
                  "to_tsvector('simple', '" +
