@@ -29,6 +29,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace pellamark::service;
@@ -603,7 +604,7 @@ int measure(const std::string& host, int port, int clients, double seconds) {
                     }
                     result.millis.push_back(ms);
                     if (kind.expected == 200)
-                        result.sample = res->body;
+                        result.sample = std::move(res->body);
                 }
             });
         for (auto& thread : threads)

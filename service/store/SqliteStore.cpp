@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <iterator>
 #include <system_error>
 
@@ -649,17 +650,76 @@ void SqliteStore::migrate() {
     }
 }
 
+struct SqliteStore::PendingChange {
+    const std::function<void(StoreWriter&)>* steps = nullptr;
+    std::exception_ptr error;
+    bool done = false;
+};
+
 void SqliteStore::change(const std::function<void(StoreWriter&)>& steps) {
-    std::lock_guard lock(m_writeMutex);
-    exec(m_writer, "BEGIN IMMEDIATE;");
+    PendingChange mine;
+    mine.steps = &steps;
+    std::unique_lock lock(m_queueMutex);
+    m_queue.push_back(&mine);
+    while (!mine.done) {
+        if (m_committing) {
+            m_committed.wait(lock);
+            continue;
+        }
+        // This thread commits every change waiting now, its own among them.
+        m_committing = true;
+        const auto changes = std::move(m_queue);
+        m_queue.clear();
+        lock.unlock();
+        commitTogether(changes);
+        lock.lock();
+        m_committing = false;
+        m_committed.notify_all();
+    }
+    if (mine.error)
+        std::rethrow_exception(mine.error);
+}
+
+// One transaction for all the changes: each runs in a savepoint, so that one that fails is
+// undone alone and the others still commit. Each change learns its outcome only after the
+// commit.
+void SqliteStore::commitTogether(const std::vector<PendingChange*>& changes) {
+    auto failAll = [&](std::exception_ptr error) {
+        for (auto* change : changes) {
+            if (!change->error)
+                change->error = error;
+            change->done = true;
+        }
+    };
     try {
-        Writer writer(m_writer, m_writerPrepared);
-        steps(writer);
+        exec(m_writer, "BEGIN IMMEDIATE;");
+    } catch (...) {
+        failAll(std::current_exception());
+        return;
+    }
+    try {
+        for (auto* change : changes) {
+            exec(m_writer, "SAVEPOINT change;");
+            try {
+                Writer writer(m_writer, m_writerPrepared);
+                (*change->steps)(writer);
+            } catch (...) {
+                change->error = std::current_exception();
+                // Undoing the savepoint fails only with the transaction itself broken; then
+                // nothing of it commits.
+                exec(m_writer, "ROLLBACK TO change;");
+            }
+            exec(m_writer, "RELEASE change;");
+        }
         exec(m_writer, "COMMIT;");
     } catch (...) {
         sqlite3_exec(m_writer, "ROLLBACK;", nullptr, nullptr, nullptr);
-        throw;
+        const auto error = std::current_exception();
+        for (auto* change : changes)
+            change->error = error;
     }
+    for (auto* change : changes)
+        change->done = true;
 }
 
 FavouritesPage SqliteStore::list(std::string_view userId, const ListQuery& query) {

@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <thread>
 #include <tuple>
@@ -253,6 +254,47 @@ TEST_P(Store, SeveralAtOnceTagUntagAndRemoveTogether) {
     ListQuery query;
     query.search = "one";
     EXPECT_EQ(walk(query, 10), "");
+}
+
+// Changes at the same time, some refused inside the store (too many tags): each refused one
+// changes nothing, and every other one is kept, whichever changes were committed together.
+TEST_P(Store, ChangesAtOnceEachKeptOrRefusedAlone) {
+    // Tagging both is refused at the second, once the first has its new tag.
+    const auto target = store->add(User, fields("target"));
+    FavouriteFields full = fields("full");
+    for (std::size_t i = 0; i < MaxTagsPerFavourite; ++i)
+        full.tags.push_back("t" + std::to_string(i));
+    const auto fullId = store->add(User, full);
+    std::atomic<int> refused{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 10; ++i) {
+                if ((t + i) % 2 == 0) {
+                    store->add(User, fields("added", "kept"));
+                    continue;
+                }
+                try {
+                    store->tag(User, {target, fullId}, {"x"});
+                } catch (const ChangeRefused&) {
+                    ++refused;
+                }
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(refused, 40);
+    EXPECT_EQ(store->count(User), 42);
+    EXPECT_EQ(store->tags(User).front().name + "=" +
+                  std::to_string(store->tags(User).front().count),
+              "kept=40");
+    EXPECT_EQ(store->find(User, target)->tags, std::vector<std::string>{});
+    EXPECT_EQ(tagList(store->tags(User)).find("x="), std::string::npos);
+    std::int64_t total = 0;
+    ListQuery query;
+    query.tags = {"kept"};
+    walk(query, 100, &total);
+    EXPECT_EQ(total, 40);
 }
 
 // Runs SQL straight on the store's database, as a bulk import would write it; the first field
