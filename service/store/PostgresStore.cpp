@@ -34,7 +34,8 @@ constexpr const char* SchemaLock = "SELECT pg_advisory_xact_lock(730701257340033
 // The search entry: the words already folded (see Folding.h), title weighing most, then the
 // tags, the address and the note. 'simple' leaves the words as they are, whatever the server's
 // language settings.
-// The owner's word (see ownerWord) keeps a search to the user's favourites inside the index.
+// The owner's word (see ownerWord) is part of it as in earlier releases; the search_owned
+// trigger then keys every word by its owner, whatever statement wrote the entry.
 std::string searchEntry(std::string_view title, std::string_view tags, std::string_view address,
                         std::string_view note, std::string_view owner) {
     auto part = [](std::string_view value, const char* weight) {
