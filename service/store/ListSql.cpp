@@ -143,6 +143,8 @@ ListStatements listStatements(Dialect dialect, std::string_view userId, const Li
     ListStatements out;
     out.order = query.order == Order::BestMatch && words.empty() ? Order::Newest : query.order;
     const std::string limit = std::to_string(query.limit + 1);
+    const std::string plainColumns = "f.id, f.title, f.url, f.created_at, f.modified_at, "
+                                     "f.note, f.tags, f.sort_title, 0.0";
     const std::string columns = "f.id, f.title, f.url, f.created_at, f.modified_at, f.note, "
                                 "f.tags, f.sort_title, page.score";
 
@@ -170,9 +172,23 @@ ListStatements listStatements(Dialect dialect, std::string_view userId, const Li
                                   : out.order == Order::Oldest ? "f.id"
                                                                : "f.sort_title, f.id";
         // The total comes along as a column of the same statement: one snapshot, one round trip.
-        rows << "SELECT " << columns << ", (";
+        const bool unfiltered = words.empty() && query.tags.empty();
+        rows << "SELECT " << (unfiltered ? plainColumns : columns) << ", (";
         appendCount(rows, dialect, userId, words, query.tags);
-        if (words.empty() && !query.tags.empty() && out.order != Order::Title) {
+        if (unfiltered) {
+            // No filter: the user's index is in page order, and its rows are the page's.
+            rows << ") FROM favourites f WHERE f.userid = " << rows.parameter(std::string(userId));
+            if (query.after) {
+                if (out.order == Order::Newest)
+                    rows << " AND f.id < " << rows.parameter(query.after->id);
+                else if (out.order == Order::Oldest)
+                    rows << " AND f.id > " << rows.parameter(query.after->id);
+                else
+                    rows << " AND (f.sort_title, f.id) > (" << rows.parameter(query.after->sortKey)
+                         << ", " << rows.parameter(query.after->id) << ")";
+            }
+            rows << " ORDER BY " << order << " LIMIT " << limit;
+        } else if (words.empty() && out.order != Order::Title) {
             // Only tags, in date order: the page is the first range of the first tag's filing,
             // read in page order.
             const bool newest = out.order == Order::Newest;
