@@ -457,7 +457,8 @@ int generatePostgres(const std::string& connection) {
             copy.row({userId, std::to_string(count)});
         copy.end();
     }
-    pgRun(conn, "CREATE INDEX favourites_search ON favourites USING gin (search)");
+    pgRun(conn, "CREATE INDEX favourites_search ON favourites USING gin (search) WITH "
+                "(gin_pending_list_limit = 256)");
     pgRun(conn, "SELECT setval(pg_get_serial_sequence('favourites', 'id'), (SELECT max(id) FROM "
                 "favourites))");
     pgRun(conn, "SELECT setval(pg_get_serial_sequence('tags', 'id'), (SELECT max(id) FROM tags))");
