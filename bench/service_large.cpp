@@ -29,6 +29,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 using namespace pellamark::service;
@@ -307,11 +308,12 @@ int generateSqlite(const std::filesystem::path& folder) {
         text(row, 9, titleSortKey(f.title));
         run(row);
         sqlite3_bind_int64(search, 1, id);
-        text(search, 2, searchDocument(f.title));
-        text(search, 3, searchDocument(f.url));
-        text(search, 4, searchDocument(joinTags(f.tags)));
-        text(search, 5, searchDocument(f.note));
-        text(search, 6, ownerWord(f.userId));
+        const std::string owner = ownerWord(f.userId);
+        text(search, 2, ownedDocument(owner, searchDocument(f.title)));
+        text(search, 3, ownedDocument(owner, searchDocument(f.url)));
+        text(search, 4, ownedDocument(owner, searchDocument(joinTags(f.tags))));
+        text(search, 5, ownedDocument(owner, searchDocument(f.note)));
+        text(search, 6, owner);
         run(search);
         for (const auto& tag : f.tags) {
             sqlite3_bind_int64(link, 1, tags.idOf(f.userId, tag));
@@ -455,7 +457,8 @@ int generatePostgres(const std::string& connection) {
             copy.row({userId, std::to_string(count)});
         copy.end();
     }
-    pgRun(conn, "CREATE INDEX favourites_search ON favourites USING gin (search)");
+    pgRun(conn, "CREATE INDEX favourites_search ON favourites USING gin (search) WITH "
+                "(gin_pending_list_limit = 256)");
     pgRun(conn, "SELECT setval(pg_get_serial_sequence('favourites', 'id'), (SELECT max(id) FROM "
                 "favourites))");
     pgRun(conn, "SELECT setval(pg_get_serial_sequence('tags', 'id'), (SELECT max(id) FROM tags))");
@@ -602,7 +605,7 @@ int measure(const std::string& host, int port, int clients, double seconds) {
                     }
                     result.millis.push_back(ms);
                     if (kind.expected == 200)
-                        result.sample = res->body;
+                        result.sample = std::move(res->body);
                 }
             });
         for (auto& thread : threads)

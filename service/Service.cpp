@@ -279,8 +279,7 @@ void Service::showPage(const HttpRequest& request, HttpResponse& response,
     }
     const auto listQuery = *queryFor(content.view);
     content.order = listQuery.order;
-    content.page = m_store->list(userId, listQuery);
-    content.tags = m_store->tags(userId);
+    content.page = m_store->listWithTags(userId, listQuery, content.tags);
     if (content.view.edit)
         content.editing = m_store->find(userId, *content.view.edit);
     setPageHeaders(response);

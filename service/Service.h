@@ -6,6 +6,7 @@
 #include "service/pages/Pages.h"
 #include "service/store/FavouritesStore.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstddef>
@@ -14,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,7 +24,9 @@ namespace pellamark::service {
 struct ServiceConfig {
     StoreLocation store;
     // Threads serving requests; also the most database connections a PostgreSQL store opens.
-    std::size_t threads = 32;
+    // Two per core: one can wait for the database while the other works, and no more threads
+    // (and database sessions) contend for the cores than keep them busy.
+    std::size_t threads = std::max(2u, 2 * std::thread::hardware_concurrency());
     // Receives one line per request (no newline). Empty: no request log.
     std::function<void(const std::string&)> log;
     // Where browsers reach the service when that is not the listen address (behind a proxy).

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <ctime>
 #include <set>
+#include <unordered_set>
 
 namespace pellamark::service {
 
@@ -132,31 +133,49 @@ std::string tagList(const FavouritesPageContent& content, const std::string& fir
     if (content.tags.empty())
         out += "<p class=\"filters\">Tags you give favourites show here.</p>";
     out += "<ul>";
+    std::vector<std::string> filterKeys;
+    for (const auto& filter : content.view.tags)
+        filterKeys.push_back(tagKey(filter));
     // The levels above a tag are shown too (linked, without a count of their own) when no
     // favourite has them as a tag: "work/clients/acme" alone still shows work and clients.
-    std::set<std::string> shown;
-    auto entry = [&](const std::string& name, std::optional<std::int64_t> count) {
+    // Hundreds of tags make this list, so each is written straight into the page.
+    std::unordered_set<std::string> shown;
+    auto entry = [&](const std::string& name, std::string key, std::optional<std::int64_t> count) {
         const auto depth = std::min<long>(4, std::count(name.begin(), name.end(), '/'));
-        bool on = false;
-        for (const auto& filter : content.view.tags)
-            on = on || tagKey(filter) == tagKey(name);
+        const bool on = std::find(filterKeys.begin(), filterKeys.end(), key) != filterKeys.end();
         const auto slash = name.rfind('/');
-        const std::string link =
-            on ? attribute(viewAddress(content.clientQuery, withoutTag(content.view, name)))
-               : tagLink(content, firstPage, name);
-        out += "<li class=\"d" + std::to_string(depth) + "\"><a" + (on ? " class=\"on\"" : "") +
-               " href=" + link + " title=" + attribute(name) + ">" +
-               htmlEscape(slash == std::string::npos ? name : name.substr(slash + 1)) +
-               "</a><span class=\"n\">" + (count ? std::to_string(*count) : std::string()) +
-               "</span></li>";
-        shown.insert(tagKey(name));
+        out += "<li class=\"d";
+        out += static_cast<char>('0' + depth);
+        out += on ? "\"><a class=\"on\" href=" : "\"><a href=";
+        if (on) {
+            out += attribute(viewAddress(content.clientQuery, withoutTag(content.view, name)));
+        } else {
+            out += '"';
+            out += firstPage;
+            out += "&amp;tag=";
+            out += percentEncode(name);
+            out += '"';
+        }
+        out += " title=\"";
+        out += htmlEscape(name);
+        out += "\">";
+        out += htmlEscape(slash == std::string::npos ? std::string_view(name)
+                                                     : std::string_view(name).substr(slash + 1));
+        out += "</a><span class=\"n\">";
+        if (count)
+            out += std::to_string(*count);
+        out += "</span></li>";
+        shown.insert(std::move(key));
     };
     for (const auto& tag : content.tags) {
         for (auto slash = tag.name.find('/'); slash != std::string::npos;
-             slash = tag.name.find('/', slash + 1))
-            if (!shown.count(tagKey(tag.name.substr(0, slash))))
-                entry(tag.name.substr(0, slash), std::nullopt);
-        entry(tag.name, tag.count);
+             slash = tag.name.find('/', slash + 1)) {
+            const std::string level = tag.name.substr(0, slash);
+            std::string key = tagKey(level);
+            if (!shown.count(key))
+                entry(level, std::move(key), std::nullopt);
+        }
+        entry(tag.name, tagKey(tag.name), tag.count);
     }
     out += "</ul>";
     const std::string action = attribute(viewAddress(content.clientQuery, PageView{}));

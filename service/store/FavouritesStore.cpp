@@ -200,6 +200,13 @@ std::size_t FavouritesStore::removeTag(std::string_view userId, std::string_view
     return changed;
 }
 
+FavouritesPage FavouritesStore::listWithTags(std::string_view userId, const ListQuery& query,
+                                             std::vector<TagCount>& tags) {
+    auto page = list(userId, query);
+    tags = this->tags(userId);
+    return page;
+}
+
 std::vector<Favourite> FavouritesStore::list(std::string_view userId) {
     std::vector<Favourite> all;
     ListQuery query;

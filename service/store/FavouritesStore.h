@@ -146,7 +146,7 @@ public:
 class FavouritesStore {
 public:
     // The version of the schema this release writes; each store records it in the database.
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
 
     virtual ~FavouritesStore() = default;
 
@@ -175,6 +175,10 @@ public:
     ImportCounts importFavourites(std::string_view userId, const ImportSource& source);
 
     virtual FavouritesPage list(std::string_view userId, const ListQuery& query) = 0;
+    // A page and the user's tags (as tags() gives them), as the favourites page shows them:
+    // where the store can, in one trip to the database.
+    virtual FavouritesPage listWithTags(std::string_view userId, const ListQuery& query,
+                                        std::vector<TagCount>& tags);
     // Every favourite of the user, newest first.
     std::vector<Favourite> list(std::string_view userId);
     virtual std::optional<Favourite> find(std::string_view userId, std::int64_t id) = 0;

@@ -1,5 +1,7 @@
 #include "service/store/Folding.h"
 
+#include <algorithm>
+
 namespace pellamark::service {
 
 namespace {
@@ -73,6 +75,12 @@ bool isCombiningMark(char32_t c) {
 std::string fold(std::string_view text, bool accents) {
     std::string out;
     out.reserve(text.size());
+    // Most text (tags, addresses) is ASCII: its letters lowered as bytes, without decoding.
+    if (std::all_of(text.begin(), text.end(), [](char c) { return (c & 0x80) == 0; })) {
+        for (char c : text)
+            out += static_cast<char>(lowerCodePoint(static_cast<unsigned char>(c)));
+        return out;
+    }
     for (char32_t c : decodeUtf8(text)) {
         if (c < 0x80) {
             out += static_cast<char>(lowerCodePoint(c));

@@ -31,65 +31,76 @@ private:
 };
 
 // The full-text query: every word, the last also as a prefix. The words are letters and digits
-// only (searchWords), so they need no escaping in either query language.
-std::string matchExpression(Dialect dialect, const std::vector<std::string>& words) {
+// only (searchWords), so they need no escaping in SQLite's query language. Each word is keyed by
+// its owner as the index has it (ownedDocument).
+std::string matchExpression(std::string_view userId, const std::vector<std::string>& words) {
+    const std::string owner = ownerWord(userId);
     std::string out;
-    for (std::size_t i = 0; i < words.size(); ++i) {
-        const bool last = i + 1 == words.size();
-        if (dialect == Dialect::Sqlite)
-            out += (i ? " AND \"" : "\"") + words[i] + (last ? "\"*" : "\"");
-        else
-            out += (i ? " & '" : "'") + words[i] + (last ? "':*" : "'");
-    }
+    for (std::size_t i = 0; i < words.size(); ++i)
+        out += (i ? " AND \"" : "\"") + owner + words[i] + (i + 1 == words.size() ? "\"*" : "\"");
     return out;
+}
+
+// The words for PostgreSQL's owned_query (see PostgresStore.cpp), which keys them by the owner
+// and makes the last a prefix.
+std::string joinWords(const std::vector<std::string>& words) {
+    std::string out;
+    for (const auto& word : words)
+        out += (out.empty() ? "" : " ") + word;
+    return out;
+}
+
+// The favourites filed under the tag, which is the tag and everything below it.
+void appendTagFilter(Builder& sql, std::string_view userId, const std::string& tag) {
+    sql << "SELECT g.favourite_id FROM tag_filing g WHERE g.userid = "
+        << sql.parameter(std::string(userId)) << " AND g.tag_key = " << sql.parameter(tagKey(tag));
+}
+
+// The entries of the first tag's filing (alias g) that are also filed under every other tag.
+void appendFiled(Builder& sql, std::string_view userId, const std::vector<std::string>& tags) {
+    sql << " FROM tag_filing g WHERE g.userid = " << sql.parameter(std::string(userId))
+        << " AND g.tag_key = " << sql.parameter(tagKey(tags.front()));
+    for (std::size_t i = 1; i < tags.size(); ++i)
+        sql << " AND EXISTS (SELECT 1 FROM tag_filing h WHERE h.userid = "
+            << sql.parameter(std::string(userId))
+            << " AND h.tag_key = " << sql.parameter(tagKey(tags[i]))
+            << " AND h.favourite_id = g.favourite_id)";
 }
 
 // The FROM and WHERE of every statement of the query, over favourites f; with score, also the
 // match score as a column "score" before the FROM (lower is better in both stores).
-void appendTagFilter(Builder& sql, std::string_view userId, const std::string& tag) {
-    const std::string key = tagKey(tag);
-    sql << "SELECT ft.favourite_id FROM favourite_tags ft JOIN tags t ON t.id = ft.tag_id WHERE "
-           "t.userid = "
-        << sql.parameter(std::string(userId)) << " AND (t.tag_key = " << sql.parameter(key)
-        << " OR (t.tag_key >= " << sql.parameter(subtreeStart(key)) << " AND t.tag_key < "
-        << sql.parameter(subtreeEnd(key)) << "))";
-}
-
 // withRow: the statement needs the favourite's row (its sort title), not only its id.
 void appendMatches(Builder& sql, Dialect dialect, std::string_view userId,
                    const std::vector<std::string>& words, const std::vector<std::string>& tags,
                    bool score, bool withRow = false) {
-    std::size_t tagsLeft = 0;
     if (words.empty() && !tags.empty() && !withRow) {
-        // Only the tags filter: the ids come from the links of the first tag (and below), which
-        // are the user's own; the favourites table need not be read at all.
-        sql << (score ? ", 0.0 AS score" : "")
-            << " FROM (SELECT DISTINCT favourite_id AS id FROM (";
-        appendTagFilter(sql, userId, tags.front());
-        sql << ") links) f WHERE 1 = 1";
-        tagsLeft = 1;
-    } else if (words.empty()) {
+        // Only the tags filter: the ids come from the tags' filing, which is the user's own;
+        // the favourites table need not be read at all.
+        sql << (score ? ", 0.0 AS score" : "") << " FROM (SELECT DISTINCT g.favourite_id AS id";
+        appendFiled(sql, userId, tags);
+        sql << ") f WHERE 1 = 1";
+        return;
+    }
+    if (words.empty()) {
         sql << (score ? ", 0.0 AS score" : "")
             << " FROM favourites f WHERE f.userid = " << sql.parameter(std::string(userId));
     } else if (dialect == Dialect::Sqlite) {
-        // Title weighs most, then the tags, the address and the note; the owner word not at all.
-        // The owner word keeps the search to the user's own favourites inside the index.
+        // Title weighs most, then the tags, the address and the note.
         sql << (score ? ", match_score(favourites_search, 10.0, 2.0, 4.0, 1.0, 0.0) AS score" : "")
             << " FROM favourites_search JOIN favourites f ON f.id = favourites_search.rowid WHERE "
                "favourites_search MATCH "
-            << sql.parameter("owner : " + ownerWord(userId) + " AND " +
-                             matchExpression(dialect, words))
+            << sql.parameter(matchExpression(userId, words))
             << " AND f.userid = " << sql.parameter(std::string(userId));
     } else {
-        // Weights A to D: title, tags, address, note. The ranking leaves the owner word out.
-        sql << (score ? ", -ts_rank(f.search, to_tsquery('simple', " +
-                            sql.parameter(matchExpression(dialect, words)) + ")) AS score"
+        // Weights A to D: title, tags, address, note.
+        const std::string user = sql.parameter(std::string(userId));
+        const std::string text = sql.parameter(joinWords(words));
+        sql << (score ? ", -ts_rank(f.search, owned_query(" + user + ", " + text + ")) AS score"
                       : "")
-            << " FROM favourites f WHERE f.search @@ to_tsquery('simple', "
-            << sql.parameter("'" + ownerWord(userId) + "' & " + matchExpression(dialect, words))
-            << ") AND f.userid = " << sql.parameter(std::string(userId));
+            << " FROM favourites f WHERE f.search @@ owned_query(" << user << ", " << text
+            << ") AND f.userid = " << user;
     }
-    for (std::size_t i = tagsLeft; i < tags.size(); ++i) {
+    for (std::size_t i = 0; i < tags.size(); ++i) {
         sql << " AND f.id IN (";
         appendTagFilter(sql, userId, tags[i]);
         sql << ")";
@@ -104,6 +115,11 @@ void appendCount(Builder& sql, Dialect dialect, std::string_view userId,
         // page would cost more than the page.
         sql << "SELECT coalesce((SELECT favourites FROM owners WHERE userid = "
             << sql.parameter(std::string(userId)) << "), 0)";
+    } else if (words.empty() && tags.size() == 1) {
+        // So is the count of each tag with what lies below it.
+        sql << "SELECT coalesce((SELECT favourites FROM tag_counts WHERE userid = "
+            << sql.parameter(std::string(userId))
+            << " AND tag_key = " << sql.parameter(tagKey(tags.front())) << "), 0)";
     } else {
         sql << "SELECT count(*) FROM (SELECT f.id";
         appendMatches(sql, dialect, userId, words, tags, false);
@@ -127,6 +143,8 @@ ListStatements listStatements(Dialect dialect, std::string_view userId, const Li
     ListStatements out;
     out.order = query.order == Order::BestMatch && words.empty() ? Order::Newest : query.order;
     const std::string limit = std::to_string(query.limit + 1);
+    const std::string plainColumns = "f.id, f.title, f.url, f.created_at, f.modified_at, "
+                                     "f.note, f.tags, f.sort_title, 0.0";
     const std::string columns = "f.id, f.title, f.url, f.created_at, f.modified_at, f.note, "
                                 "f.tags, f.sort_title, page.score";
 
@@ -154,21 +172,49 @@ ListStatements listStatements(Dialect dialect, std::string_view userId, const Li
                                   : out.order == Order::Oldest ? "f.id"
                                                                : "f.sort_title, f.id";
         // The total comes along as a column of the same statement: one snapshot, one round trip.
-        rows << "SELECT " << columns << ", (";
+        const bool unfiltered = words.empty() && query.tags.empty();
+        rows << "SELECT " << (unfiltered ? plainColumns : columns) << ", (";
         appendCount(rows, dialect, userId, words, query.tags);
-        rows << ") FROM favourites f JOIN (SELECT f.id, 0.0 AS score";
-        appendMatches(rows, dialect, userId, words, query.tags, false, out.order == Order::Title);
-        if (query.after) {
-            if (out.order == Order::Newest)
-                rows << " AND f.id < " << rows.parameter(query.after->id);
-            else if (out.order == Order::Oldest)
-                rows << " AND f.id > " << rows.parameter(query.after->id);
-            else
-                rows << " AND (f.sort_title, f.id) > (" << rows.parameter(query.after->sortKey)
-                     << ", " << rows.parameter(query.after->id) << ")";
+        if (unfiltered) {
+            // No filter: the user's index is in page order, and its rows are the page's.
+            rows << ") FROM favourites f WHERE f.userid = " << rows.parameter(std::string(userId));
+            if (query.after) {
+                if (out.order == Order::Newest)
+                    rows << " AND f.id < " << rows.parameter(query.after->id);
+                else if (out.order == Order::Oldest)
+                    rows << " AND f.id > " << rows.parameter(query.after->id);
+                else
+                    rows << " AND (f.sort_title, f.id) > (" << rows.parameter(query.after->sortKey)
+                         << ", " << rows.parameter(query.after->id) << ")";
+            }
+            rows << " ORDER BY " << order << " LIMIT " << limit;
+        } else if (words.empty() && out.order != Order::Title) {
+            // Only tags, in date order: the page is the first range of the first tag's filing,
+            // read in page order.
+            const bool newest = out.order == Order::Newest;
+            rows << ") FROM favourites f JOIN (SELECT DISTINCT g.favourite_id AS id, 0.0 AS score";
+            appendFiled(rows, userId, query.tags);
+            if (query.after)
+                rows << " AND g.favourite_id " << (newest ? "< " : "> ")
+                     << rows.parameter(query.after->id);
+            rows << " ORDER BY g.favourite_id" << (newest ? " DESC" : "") << " LIMIT " << limit
+                 << ") page ON page.id = f.id ORDER BY " << order;
+        } else {
+            rows << ") FROM favourites f JOIN (SELECT f.id, 0.0 AS score";
+            appendMatches(rows, dialect, userId, words, query.tags, false,
+                          out.order == Order::Title);
+            if (query.after) {
+                if (out.order == Order::Newest)
+                    rows << " AND f.id < " << rows.parameter(query.after->id);
+                else if (out.order == Order::Oldest)
+                    rows << " AND f.id > " << rows.parameter(query.after->id);
+                else
+                    rows << " AND (f.sort_title, f.id) > (" << rows.parameter(query.after->sortKey)
+                         << ", " << rows.parameter(query.after->id) << ")";
+            }
+            rows << " ORDER BY " << order << " LIMIT " << limit
+                 << ") page ON page.id = f.id ORDER BY " << order;
         }
-        rows << " ORDER BY " << order << " LIMIT " << limit << ") page ON page.id = f.id ORDER BY "
-             << order;
     }
     out.rows = rows.take();
 
@@ -186,6 +232,19 @@ std::vector<std::string> splitStoredTags(std::string_view text) {
         text.remove_prefix(space + 1);
     }
     return tags;
+}
+
+std::string ownedDocument(std::string_view owner, std::string_view document) {
+    std::string out;
+    while (!document.empty()) {
+        const auto space = document.find(' ');
+        if (space != 0)
+            out.append(out.empty() ? "" : " ").append(owner).append(document.substr(0, space));
+        if (space == std::string_view::npos)
+            break;
+        document.remove_prefix(space + 1);
+    }
+    return out;
 }
 
 PageKey pageKeyOf(Order order, std::int64_t id, const std::string& sortTitle, double score) {

@@ -32,9 +32,13 @@ struct ListStatements {
 
 ListStatements listStatements(Dialect dialect, std::string_view userId, const ListQuery& query);
 
-// The word each search entry carries for its owner, so that the full-text index itself keeps
-// one user's search from the others' favourites.
+// The word each search entry carries for its owner.
 std::string ownerWord(std::string_view userId);
+
+// A search document (searchDocument) as SQLite's full-text index is given it: each word keyed by
+// its owner (ownerWord before it), so that a user's search reads the user's own entries only,
+// however common a word or a prefix is among everyone's favourites.
+std::string ownedDocument(std::string_view owner, std::string_view document);
 
 // The columns of the favourites table, in the order the page statement gives them.
 inline constexpr const char* FavouriteColumns =

@@ -11,8 +11,10 @@
 #include <cstdlib>
 #include <initializer_list>
 #include <iterator>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include <poll.h>
 
@@ -33,7 +35,8 @@ constexpr const char* SchemaLock = "SELECT pg_advisory_xact_lock(730701257340033
 // The search entry: the words already folded (see Folding.h), title weighing most, then the
 // tags, the address and the note. 'simple' leaves the words as they are, whatever the server's
 // language settings.
-// The owner's word (see ownerWord) keeps a search to the user's favourites inside the index.
+// The owner's word (see ownerWord) is part of it as in earlier releases; the search_owned
+// trigger then keys every word by its owner, whatever statement wrote the entry.
 std::string searchEntry(std::string_view title, std::string_view tags, std::string_view address,
                         std::string_view note, std::string_view owner) {
     auto part = [](std::string_view value, const char* weight) {
@@ -95,6 +98,105 @@ const Migration Migrations[] = {
      "CREATE INDEX favourites_search ON favourites USING gin (search);"
      // The tag list of a page from the index alone.
      "CREATE INDEX tags_listed ON tags (userid, tag_key) INCLUDE (uses, name);"},
+    // Each favourite filed under each of its tags and every level above them ("work/clients/acme"
+    // under work, work/clients and itself) by the user and in id order, so that a filter on a
+    // tag with its subtree is one range of the key, in page order. A favourite with two tags
+    // below "work" is filed there twice, once by each (tag_id). Statement triggers keep it, a
+    // whole statement's rows at once: whatever statement writes the links or the tags (a bulk
+    // copy too), in whichever order, the filing follows.
+    {"CREATE TABLE tag_filing ("
+     "  userid text NOT NULL,"
+     "  tag_key text COLLATE \"C\" NOT NULL,"
+     "  favourite_id bigint NOT NULL,"
+     "  tag_id bigint NOT NULL,"
+     "  PRIMARY KEY (userid, tag_key, favourite_id, tag_id)"
+     ");"
+     "CREATE INDEX tag_filing_by_link ON tag_filing (tag_id, favourite_id);"
+     "CREATE FUNCTION tag_levels(key text) RETURNS SETOF text LANGUAGE sql IMMUTABLE AS "
+     "$$ SELECT array_to_string(parts[1:n], '/') FROM string_to_array(key, '/') parts, "
+     "generate_series(1, cardinality(parts)) n $$;"
+     "INSERT INTO tag_filing SELECT t.userid, level.tag_key, ft.favourite_id, t.id FROM tags t "
+     "CROSS JOIN tag_levels(t.tag_key) level(tag_key) JOIN favourite_tags ft ON ft.tag_id = t.id "
+     "ORDER BY 1, 2, 3;"
+     // How many favourites are filed under each level, each once however many of its tags
+     // file it there: the count a filter by one tag shows, without counting thousands of
+     // entries. A favourite counts as new under a level when all its entries there are new.
+     "CREATE TABLE tag_counts ("
+     "  userid text NOT NULL,"
+     "  tag_key text COLLATE \"C\" NOT NULL,"
+     "  favourites bigint NOT NULL,"
+     "  PRIMARY KEY (userid, tag_key)"
+     ");"
+     "INSERT INTO tag_counts SELECT userid, tag_key, count(DISTINCT favourite_id) FROM "
+     "tag_filing GROUP BY userid, tag_key;"
+     "CREATE FUNCTION count_filing() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+     "IF TG_OP = 'INSERT' THEN INSERT INTO tag_counts SELECT a.userid, a.tag_key, count(*) FROM "
+     "(SELECT userid, tag_key, favourite_id, count(*) AS entries FROM added GROUP BY 1, 2, 3) a "
+     "WHERE (SELECT count(*) FROM tag_filing f WHERE f.userid = a.userid AND f.tag_key = "
+     "a.tag_key AND f.favourite_id = a.favourite_id) = a.entries GROUP BY 1, 2 ON CONFLICT "
+     "(userid, tag_key) DO UPDATE SET favourites = tag_counts.favourites + "
+     "excluded.favourites; "
+     "ELSE UPDATE tag_counts c SET favourites = c.favourites - r.gone FROM (SELECT userid, "
+     "tag_key, count(DISTINCT favourite_id) AS gone FROM removed r WHERE NOT EXISTS (SELECT 1 "
+     "FROM tag_filing f WHERE f.userid = r.userid AND f.tag_key = r.tag_key AND "
+     "f.favourite_id = r.favourite_id) GROUP BY 1, 2) r WHERE c.userid = r.userid AND "
+     "c.tag_key = r.tag_key; DELETE FROM tag_counts c USING (SELECT DISTINCT userid, tag_key "
+     "FROM removed) r WHERE c.userid = r.userid AND c.tag_key = r.tag_key AND "
+     "c.favourites <= 0; END IF; RETURN NULL; END $$;"
+     "CREATE TRIGGER filing_counted AFTER INSERT ON tag_filing REFERENCING NEW TABLE AS added "
+     "FOR EACH STATEMENT EXECUTE FUNCTION count_filing();"
+     "CREATE TRIGGER filing_uncounted AFTER DELETE ON tag_filing REFERENCING OLD TABLE AS "
+     "removed FOR EACH STATEMENT EXECUTE FUNCTION count_filing();"
+     "CREATE FUNCTION file_links() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+     "IF TG_OP <> 'INSERT' THEN DELETE FROM tag_filing f USING removed r WHERE "
+     "f.tag_id = r.tag_id AND f.favourite_id = r.favourite_id; END IF; "
+     "IF TG_OP <> 'DELETE' THEN INSERT INTO tag_filing SELECT t.userid, level.tag_key, "
+     "a.favourite_id, t.id FROM added a JOIN tags t ON t.id = a.tag_id CROSS JOIN "
+     "tag_levels(t.tag_key) level(tag_key) "
+     "ON CONFLICT DO NOTHING; END IF; RETURN NULL; END $$;"
+     "CREATE TRIGGER links_filed AFTER INSERT ON favourite_tags REFERENCING NEW TABLE AS added "
+     "FOR EACH STATEMENT EXECUTE FUNCTION file_links();"
+     "CREATE TRIGGER links_unfiled AFTER DELETE ON favourite_tags REFERENCING OLD TABLE AS "
+     "removed FOR EACH STATEMENT EXECUTE FUNCTION file_links();"
+     "CREATE TRIGGER links_refiled AFTER UPDATE ON favourite_tags REFERENCING OLD TABLE AS "
+     "removed NEW TABLE AS added FOR EACH STATEMENT EXECUTE FUNCTION file_links();"
+     // A tag made after its links (as a bulk copy may) files them then; a tag's key changed
+     // refiles its links. Counting a tag's uses changes neither, and costs no call.
+     "CREATE FUNCTION file_tags() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+     "IF TG_OP <> 'INSERT' THEN DELETE FROM tag_filing WHERE tag_id = OLD.id; END IF; "
+     "IF TG_OP <> 'DELETE' THEN INSERT INTO tag_filing SELECT NEW.userid, level.tag_key, "
+     "ft.favourite_id, NEW.id FROM tag_levels(NEW.tag_key) level(tag_key) JOIN favourite_tags "
+     "ft ON ft.tag_id = NEW.id ON CONFLICT DO NOTHING; END IF; RETURN NULL; END $$;"
+     "CREATE TRIGGER tags_filed AFTER INSERT OR DELETE ON tags FOR EACH ROW EXECUTE FUNCTION "
+     "file_tags();"
+     "CREATE TRIGGER tags_refiled AFTER UPDATE ON tags FOR EACH ROW WHEN (OLD.id <> NEW.id OR "
+     "OLD.userid <> NEW.userid OR OLD.tag_key <> NEW.tag_key) EXECUTE FUNCTION file_tags();"
+     // Search entries keyed by their owner: each word of an entry, however it was written, is
+     // stored after a key of its owner, so that a user's search reads the user's own entries
+     // only, however common a word or a prefix is among everyone's favourites. owned_query asks
+     // for words (letters and digits, blank-separated) the same way, the last as a prefix.
+     "CREATE FUNCTION search_key(userid text) RETURNS text LANGUAGE sql IMMUTABLE AS "
+     "$$ SELECT left(md5(userid), 16) $$;"
+     "CREATE FUNCTION owned_search(userid text, search tsvector) RETURNS tsvector LANGUAGE sql "
+     "IMMUTABLE AS $$ SELECT coalesce(string_agg('''' || replace(replace(search_key(userid) || "
+     "lexeme, '\\', '\\\\'), '''', '''''') || '''' || coalesce(':' || (SELECT "
+     "string_agg(p || w, ',') FROM unnest(positions, weights) x(p, w)), ''), ' '), '')::tsvector "
+     "FROM unnest(search) WHERE octet_length(lexeme) <= 2031 $$;"
+     "CREATE FUNCTION owned_query(userid text, words text) RETURNS tsquery LANGUAGE sql "
+     "IMMUTABLE AS $$ SELECT (string_agg('''' || search_key(userid) || lower(w) || '''', ' & ' "
+     "ORDER "
+     "BY n) || ':*')::tsquery FROM unnest(string_to_array(words, ' ')) WITH ORDINALITY u(w, n) "
+     "$$;"
+     "CREATE FUNCTION own_search() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
+     "NEW.search := owned_search(NEW.userid, NEW.search); RETURN NEW; END $$;"
+     "CREATE TRIGGER search_owned BEFORE INSERT OR UPDATE OF search ON favourites FOR EACH ROW "
+     "EXECUTE FUNCTION own_search();"
+     "DROP INDEX favourites_search;"
+     "UPDATE favourites SET search = search;"
+     // Every search reads all of the index's pending list: it is merged in while short.
+     "CREATE INDEX favourites_search ON favourites USING gin (search) WITH "
+     "(gin_pending_list_limit = 256);",
+     nullptr, nullptr},
 };
 static_assert(std::size(Migrations) == FavouritesStore::SchemaVersion);
 
@@ -119,9 +221,8 @@ const Statement Erase{"erase", "DELETE FROM favourites WHERE id = $1"};
 const Statement Load{"load", "SELECT f.id, f.title, f.url, f.created_at, f.modified_at, "
                              "f.note, f.tags FROM favourites f WHERE f.userid = $1 AND "
                              "f.id = ANY ($2::bigint[]) ORDER BY f.id FOR UPDATE"};
-const Statement Tagged{"tagged", "SELECT DISTINCT ft.favourite_id FROM favourite_tags ft "
-                                 "JOIN tags t ON t.id = ft.tag_id WHERE t.userid = $1 AND "
-                                 "(t.tag_key = $2 OR (t.tag_key >= $3 AND t.tag_key < $4))"};
+const Statement Tagged{"tagged", "SELECT DISTINCT favourite_id FROM tag_filing WHERE "
+                                 "userid = $1 AND tag_key = $2"};
 const Statement Link{"link", "WITH tag AS (INSERT INTO tags (userid, name, tag_key, uses) "
                              "VALUES ($1, $2, $3, 1) ON CONFLICT (userid, tag_key) DO UPDATE "
                              "SET uses = tags.uses + 1 RETURNING id) INSERT INTO "
@@ -258,40 +359,114 @@ std::string asText(const SqlValue& value) {
     return text;
 }
 
-// A statement made for one query (a page with its filters), not prepared.
-std::unique_ptr<Result> execute(PGconn* conn, const SqlText& statement) {
+// A statement made for one query (a page with its filters): its parameters as text, and the
+// name it is prepared under on a connection.
+struct ListCall {
+    explicit ListCall(const SqlText& statement) : sql(statement.sql) {
+        for (const auto& value : statement.parameters)
+            texts.push_back(asText(value));
+        for (const auto& text : texts)
+            values.push_back(text.c_str());
+        std::uint64_t hash = 1469598103934665603ull;
+        for (unsigned char c : sql)
+            hash = (hash ^ c) * 1099511628211ull;
+        char text[48];
+        std::snprintf(text, sizeof text, "list_%016llx_%zu", static_cast<unsigned long long>(hash),
+                      sql.size());
+        name = text;
+        // A search is planned for its own words every time: how many favourites have them
+        // decides between the full-text index and the user's list, and a plan made for any words
+        // (which a prepared statement comes to after a few runs) may read the whole list.
+        prepared = sql.find("owned_query") == std::string::npos;
+    }
+    int count() const { return static_cast<int>(values.size()); }
+
+    const std::string& sql;
     std::vector<std::string> texts;
-    for (const auto& value : statement.parameters)
-        texts.push_back(asText(value));
     std::vector<const char*> values;
-    for (const auto& text : texts)
-        values.push_back(text.c_str());
-    const int count = static_cast<int>(values.size());
-    // A search is planned for its own words every time: how many favourites have them decides
-    // between the full-text index and the user's list, and a plan made for any words (which a
-    // prepared statement comes to after a few runs) may read the whole list.
-    if (statement.sql.find("to_tsquery") != std::string::npos)
+    std::string name;
+    bool prepared = false;
+};
+
+bool isUnknownStatement(const PGresult* result) {
+    const char* state = PQresultErrorField(result, PG_DIAG_SQLSTATE);
+    return state && std::string_view(state) == "26000";
+}
+
+std::unique_ptr<Result> execute(PGconn* conn, const SqlText& statement) {
+    const ListCall call(statement);
+    if (!call.prepared)
         return checked(conn,
-                       PQexecParams(conn, statement.sql.c_str(), count, nullptr, values.data(),
-                                    nullptr, nullptr, 0),
+                       PQexecParams(conn, call.sql.c_str(), call.count(), nullptr,
+                                    call.values.data(), nullptr, nullptr, 0),
                        "list");
     // Other pages are prepared on the connection under a name made from their text, the first
     // time a connection sees that shape of query (the server says it does not know the name),
     // and not planned anew every time.
-    std::uint64_t hash = 1469598103934665603ull;
-    for (unsigned char c : statement.sql)
-        hash = (hash ^ c) * 1099511628211ull;
-    char name[48];
-    std::snprintf(name, sizeof name, "list_%016llx_%zu", static_cast<unsigned long long>(hash),
-                  statement.sql.size());
-    PGresult* raw = PQexecPrepared(conn, name, count, values.data(), nullptr, nullptr, 0);
-    const char* state = PQresultErrorField(raw, PG_DIAG_SQLSTATE);
-    if (state && std::string_view(state) == "26000") {
+    PGresult* raw = PQexecPrepared(conn, call.name.c_str(), call.count(), call.values.data(),
+                                   nullptr, nullptr, 0);
+    if (isUnknownStatement(raw)) {
         PQclear(raw);
-        check(conn, PQprepare(conn, name, statement.sql.c_str(), count, nullptr), "prepare");
-        raw = PQexecPrepared(conn, name, count, values.data(), nullptr, nullptr, 0);
+        check(conn, PQprepare(conn, call.name.c_str(), call.sql.c_str(), call.count(), nullptr),
+              "prepare");
+        raw = PQexecPrepared(conn, call.name.c_str(), call.count(), call.values.data(), nullptr,
+                             nullptr, 0);
     }
     return checked(conn, raw, "list");
+}
+
+// The page's statement and the tag list's, sent together and answered together (libpq's
+// pipeline mode): one round trip instead of two. Nothing when the page's statement is not yet
+// prepared on this connection (then nothing was run).
+std::optional<std::pair<std::unique_ptr<Result>, std::unique_ptr<Result>>>
+executeWithTags(PGconn* conn, const SqlText& statement, const std::string& userId) {
+    const ListCall call(statement);
+    const char* const user[] = {userId.c_str()};
+    if (!PQenterPipelineMode(conn))
+        fail(conn, nullptr, "pipeline");
+    const bool sent =
+        (call.prepared ? PQsendQueryPrepared(conn, call.name.c_str(), call.count(),
+                                             call.values.data(), nullptr, nullptr, 0)
+                       : PQsendQueryParams(conn, call.sql.c_str(), call.count(), nullptr,
+                                           call.values.data(), nullptr, nullptr, 0)) &&
+        PQsendQueryPrepared(conn, Tags.name, 1, user, nullptr, nullptr, 0) && PQpipelineSync(conn);
+    // Every result up to the sync point is read, whatever happened, so that the connection
+    // leaves pipeline mode ready for the next call.
+    std::vector<PGresult*> results;
+    bool synced = false;
+    while (sent && !synced) {
+        PGresult* result = PQgetResult(conn);
+        if (!result) {
+            if (PQstatus(conn) != CONNECTION_OK)
+                break;
+            continue;
+        }
+        if (PQresultStatus(result) == PGRES_PIPELINE_SYNC) {
+            PQclear(result);
+            synced = true;
+        } else {
+            results.push_back(result);
+        }
+    }
+    if (!synced || results.size() != 2 || !PQexitPipelineMode(conn)) {
+        for (PGresult* result : results)
+            PQclear(result);
+        fail(conn, nullptr, "pipeline");
+    }
+    if (isUnknownStatement(results[0])) {
+        PQclear(results[0]);
+        PQclear(results[1]);
+        return std::nullopt;
+    }
+    std::unique_ptr<Result> page;
+    try {
+        page = checked(conn, results[0], "list");
+    } catch (...) {
+        PQclear(results[1]);
+        throw;
+    }
+    auto tags = checked(conn, results[1], "tags");
+    return std::make_pair(std::move(page), std::move(tags));
 }
 
 // An array parameter: {"a","b"} with quotes and backslashes escaped.
@@ -387,9 +562,7 @@ public:
         return found;
     }
     std::vector<std::int64_t> tagged(std::string_view userId, std::string_view key) override {
-        const auto result =
-            execute(m_conn, Tagged,
-                    {std::string(userId), std::string(key), subtreeStart(key), subtreeEnd(key)});
+        const auto result = execute(m_conn, Tagged, {std::string(userId), std::string(key)});
         std::vector<std::int64_t> ids;
         for (int row = 0; row < result->rows(); ++row)
             ids.push_back(result->integer(row, 0));
@@ -782,24 +955,56 @@ void PostgresStore::change(const std::function<void(StoreWriter&)>& steps) {
     });
 }
 
+namespace {
+
+FavouritesPage pageOf(const Result& rows, const ListStatements& statements,
+                      const ListQuery& query) {
+    FavouritesPage page;
+    for (int row = 0; row < rows.rows(); ++row) {
+        if (page.favourites.size() == query.limit) {
+            const int last = row - 1;
+            page.next = pageKeyOf(statements.order, rows.integer(last, 0), rows.text(last, 7),
+                                  std::strtod(rows.text(last, 8).c_str(), nullptr));
+            break;
+        }
+        page.favourites.push_back(favouriteAt(rows, row));
+    }
+    if (!page.favourites.empty())
+        page.total = rows.integer(0, 9);
+    return page;
+}
+
+std::vector<TagCount> tagsOf(const Result& result) {
+    std::vector<TagCount> tags;
+    for (int row = 0; row < result.rows(); ++row)
+        tags.push_back({result.text(row, 0), result.integer(row, 1)});
+    return tags;
+}
+
+} // namespace
+
+FavouritesPage PostgresStore::listWithTags(std::string_view userId, const ListQuery& query,
+                                           std::vector<TagCount>& tags) {
+    const auto statements = listStatements(Dialect::Postgres, userId, query);
+    return withConnection(true, [&](PGconn* conn) {
+        auto together = executeWithTags(conn, statements.rows, std::string(userId));
+        if (!together) {
+            // The first page of this shape on this connection: prepared by the plain call.
+            const auto rows = execute(conn, statements.rows);
+            tags = tagsOf(*execute(conn, Tags, {std::string(userId)}));
+            return pageOf(*rows, statements, query);
+        }
+        tags = tagsOf(*together->second);
+        return pageOf(*together->first, statements, query);
+    });
+}
+
 FavouritesPage PostgresStore::list(std::string_view userId, const ListQuery& query) {
     const auto statements = listStatements(Dialect::Postgres, userId, query);
     return withConnection(true, [&](PGconn* conn) {
         // One statement, so the rows and the count come from the same snapshot.
         const auto rows = execute(conn, statements.rows);
-        FavouritesPage page;
-        for (int row = 0; row < rows->rows(); ++row) {
-            if (page.favourites.size() == query.limit) {
-                const int last = row - 1;
-                page.next = pageKeyOf(statements.order, rows->integer(last, 0), rows->text(last, 7),
-                                      std::strtod(rows->text(last, 8).c_str(), nullptr));
-                break;
-            }
-            page.favourites.push_back(favouriteAt(*rows, row));
-        }
-        if (!page.favourites.empty())
-            page.total = rows->integer(0, 9);
-        return page;
+        return pageOf(*rows, statements, query);
     });
 }
 
@@ -813,20 +1018,15 @@ std::optional<Favourite> PostgresStore::find(std::string_view userId, std::int64
 }
 
 std::vector<TagCount> PostgresStore::tags(std::string_view userId) {
-    return withConnection(true, [&](PGconn* conn) {
-        const auto result = execute(conn, Tags, {std::string(userId)});
-        std::vector<TagCount> tags;
-        for (int row = 0; row < result->rows(); ++row)
-            tags.push_back({result->text(row, 0), result->integer(row, 1)});
-        return tags;
-    });
+    return withConnection(
+        true, [&](PGconn* conn) { return tagsOf(*execute(conn, Tags, {std::string(userId)})); });
 }
 
 void PostgresStore::refreshStatistics() {
     // Only a help to the planner: a role that may not analyse the tables loses nothing else.
     try {
         withConnection(false, [](PGconn* conn) {
-            query(conn, "ANALYZE favourites, favourite_tags, tags");
+            query(conn, "ANALYZE favourites, favourite_tags, tags, tag_filing, tag_counts");
             return true;
         });
     } catch (const StoreError&) {

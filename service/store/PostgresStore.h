@@ -32,6 +32,8 @@ public:
 
     using FavouritesStore::list;
     FavouritesPage list(std::string_view userId, const ListQuery& query) override;
+    FavouritesPage listWithTags(std::string_view userId, const ListQuery& query,
+                                std::vector<TagCount>& tags) override;
     std::optional<Favourite> find(std::string_view userId, std::int64_t id) override;
     std::vector<TagCount> tags(std::string_view userId) override;
     std::int64_t count(std::string_view userId) override;

@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <iterator>
 #include <system_error>
 
@@ -141,6 +142,102 @@ struct Migration {
     const char* finish;
 };
 
+// The levels of tags as a WITH clause "levels(tag_id, userid, tag_key)": each tag of `tags` (a
+// query of id, userid and tag_key) under its own key and the key of every level above it.
+std::string tagLevels(const std::string& tags) {
+    return "WITH RECURSIVE walk(tag_id, userid, tag_key, rest) AS (SELECT id, userid, '', "
+           "tag_key || '/' FROM (" +
+           tags +
+           ") UNION ALL SELECT tag_id, userid, tag_key || CASE tag_key WHEN '' THEN '' ELSE "
+           "'/' END || substr(rest, 1, instr(rest, '/') - 1), substr(rest, instr(rest, '/') + "
+           "1) FROM walk WHERE rest <> ''), levels AS (SELECT tag_id, userid, tag_key FROM walk "
+           "WHERE tag_key <> '') ";
+}
+
+// Files the favourites of `links` (a query of favourite_id and tag_id) under every level of the
+// tags of `tags`.
+std::string fileLinks(const std::string& tags, const std::string& links) {
+    return "INSERT OR IGNORE INTO tag_filing(userid, tag_key, favourite_id, tag_id) " +
+           tagLevels(tags) +
+           "SELECT levels.userid, levels.tag_key, links.favourite_id, levels.tag_id FROM levels "
+           "JOIN (" +
+           links + ") links ON links.tag_id = levels.tag_id ORDER BY 1, 2, 3;";
+}
+
+// Each favourite filed under each of its tags and every level above them ("work/clients/acme"
+// under work, work/clients and itself) by the user and in id order, so that a filter on a tag
+// with its subtree is one range of the key, in page order. A favourite with two tags below
+// "work" is filed there twice, once by each (tag_id). Triggers keep it: whatever statement
+// writes the links or the tags, in whichever order, the filing follows.
+const std::string TagFiling =
+    "CREATE TABLE tag_filing ("
+    "  userid TEXT NOT NULL,"
+    "  tag_key TEXT NOT NULL,"
+    "  favourite_id INTEGER NOT NULL,"
+    "  tag_id INTEGER NOT NULL,"
+    "  PRIMARY KEY (userid, tag_key, favourite_id, tag_id)"
+    ") WITHOUT ROWID;"
+    "CREATE INDEX tag_filing_by_link ON tag_filing(tag_id, favourite_id);" +
+    fileLinks("SELECT id, userid, tag_key FROM tags", "SELECT favourite_id, tag_id FROM "
+                                                      "favourite_tags") +
+    // How many favourites are filed under each level, each once however many of its tags file
+    // it there: the count a filter by one tag shows, without counting thousands of entries.
+    "CREATE TABLE tag_counts ("
+    "  userid TEXT NOT NULL,"
+    "  tag_key TEXT NOT NULL,"
+    "  favourites INTEGER NOT NULL,"
+    "  PRIMARY KEY (userid, tag_key)"
+    ") WITHOUT ROWID;"
+    "INSERT INTO tag_counts SELECT userid, tag_key, count(DISTINCT favourite_id) FROM tag_filing "
+    "GROUP BY userid, tag_key;"
+    "CREATE TRIGGER filing_counted AFTER INSERT ON tag_filing WHEN NOT EXISTS (SELECT 1 FROM "
+    "tag_filing WHERE userid = NEW.userid AND tag_key = NEW.tag_key AND favourite_id = "
+    "NEW.favourite_id AND tag_id <> NEW.tag_id) BEGIN INSERT INTO tag_counts(userid, tag_key, "
+    "favourites) VALUES (NEW.userid, NEW.tag_key, 1) ON CONFLICT DO UPDATE SET favourites = "
+    "favourites + 1; END;"
+    "CREATE TRIGGER filing_uncounted AFTER DELETE ON tag_filing WHEN NOT EXISTS (SELECT 1 FROM "
+    "tag_filing WHERE userid = OLD.userid AND tag_key = OLD.tag_key AND favourite_id = "
+    "OLD.favourite_id) BEGIN UPDATE tag_counts SET favourites = favourites - 1 WHERE userid = "
+    "OLD.userid AND tag_key = OLD.tag_key; DELETE FROM tag_counts WHERE userid = OLD.userid AND "
+    "tag_key = OLD.tag_key AND favourites <= 0; END;"
+    "CREATE TRIGGER link_filed AFTER INSERT ON favourite_tags BEGIN " +
+    fileLinks("SELECT id, userid, tag_key FROM tags WHERE id = NEW.tag_id",
+              "SELECT NEW.favourite_id AS favourite_id, NEW.tag_id AS tag_id") +
+    " END;"
+    "CREATE TRIGGER link_unfiled AFTER DELETE ON favourite_tags BEGIN "
+    "DELETE FROM tag_filing WHERE tag_id = OLD.tag_id AND favourite_id = OLD.favourite_id; END;"
+    "CREATE TRIGGER link_refiled AFTER UPDATE ON favourite_tags BEGIN "
+    "DELETE FROM tag_filing WHERE tag_id = OLD.tag_id AND favourite_id = OLD.favourite_id; " +
+    fileLinks("SELECT id, userid, tag_key FROM tags WHERE id = NEW.tag_id",
+              "SELECT NEW.favourite_id AS favourite_id, NEW.tag_id AS tag_id") +
+    " END;"
+    // A tag made after its links (as a bulk copy may) files them then.
+    "CREATE TRIGGER tag_filed AFTER INSERT ON tags BEGIN " +
+    fileLinks("SELECT NEW.id AS id, NEW.userid AS userid, NEW.tag_key AS tag_key",
+              "SELECT favourite_id, tag_id FROM favourite_tags WHERE tag_id = NEW.id") +
+    " END;"
+    "CREATE TRIGGER tag_unfiled AFTER DELETE ON tags BEGIN "
+    "DELETE FROM tag_filing WHERE tag_id = OLD.id; END;"
+    "CREATE TRIGGER tag_refiled AFTER UPDATE OF id, userid, tag_key ON tags BEGIN "
+    "DELETE FROM tag_filing WHERE tag_id = OLD.id; " +
+    fileLinks("SELECT NEW.id AS id, NEW.userid AS userid, NEW.tag_key AS tag_key",
+              "SELECT favourite_id, tag_id FROM favourite_tags WHERE tag_id = NEW.id") +
+    " END;"
+    // Search entries keyed by their owner (see ownedDocument), without the prefix indexes that
+    // keyed words make useless: the earlier entries, their words each owner word and word.
+    "CREATE VIRTUAL TABLE owned_search USING fts5("
+    "  title, address, tags, note, owner, tokenize = 'unicode61 remove_diacritics 2');" +
+    [] {
+        std::string columns;
+        for (const char* column : {"title", "address", "tags", "note"})
+            columns += std::string(", CASE ") + column + " WHEN '' THEN '' ELSE owner || replace(" +
+                       column + ", ' ', ' ' || owner) END";
+        return "INSERT INTO owned_search(rowid, title, address, tags, note, owner) SELECT rowid" +
+               columns + ", owner FROM favourites_search;";
+    }() +
+    "DROP TABLE favourites_search;"
+    "ALTER TABLE owned_search RENAME TO favourites_search;";
+
 // Each entry takes the schema from version (index) to version (index + 1). Append, never edit:
 // a database in the field may stand at any earlier version.
 const Migration Migrations[] = {
@@ -185,6 +282,7 @@ const Migration Migrations[] = {
      "CREATE INDEX favourites_by_title ON favourites(userid, sort_title, id);"
      // The tag list of a page from the index alone.
      "CREATE INDEX tags_listed ON tags(userid, tag_key, uses, name);"},
+    {TagFiling.c_str(), nullptr, nullptr},
 };
 static_assert(std::size(Migrations) == FavouritesStore::SchemaVersion);
 
@@ -329,13 +427,10 @@ public:
 
     std::vector<std::int64_t> tagged(std::string_view userId, std::string_view key) override {
         Statement rows =
-            statement("SELECT DISTINCT ft.favourite_id FROM favourite_tags ft JOIN tags t "
-                      "ON t.id = ft.tag_id WHERE t.userid = ? AND (t.tag_key = ? OR "
-                      "(t.tag_key >= ? AND t.tag_key < ?))");
+            statement("SELECT DISTINCT favourite_id FROM tag_filing WHERE userid = ? AND "
+                      "tag_key = ?");
         rows.bind(1, userId);
         rows.bind(2, key);
-        rows.bind(3, subtreeStart(key));
-        rows.bind(4, subtreeEnd(key));
         std::vector<std::int64_t> ids;
         while (rows.step())
             ids.push_back(rows.integer(0));
@@ -475,11 +570,12 @@ private:
     static void bindSearch(Statement& search, std::string_view userId, std::int64_t id,
                            const FavouriteFields& fields) {
         search.bind(1, id);
-        search.bind(2, searchDocument(fields.title));
-        search.bind(3, searchDocument(fields.url));
-        search.bind(4, searchDocument(joinTags(fields.tags)));
-        search.bind(5, searchDocument(fields.note));
-        search.bind(6, ownerWord(userId));
+        const std::string owner = ownerWord(userId);
+        search.bind(2, ownedDocument(owner, searchDocument(fields.title)));
+        search.bind(3, ownedDocument(owner, searchDocument(fields.url)));
+        search.bind(4, ownedDocument(owner, searchDocument(joinTags(fields.tags))));
+        search.bind(5, ownedDocument(owner, searchDocument(fields.note)));
+        search.bind(6, owner);
     }
 
     sqlite3* m_db;
@@ -613,17 +709,76 @@ void SqliteStore::migrate() {
     }
 }
 
+struct SqliteStore::PendingChange {
+    const std::function<void(StoreWriter&)>* steps = nullptr;
+    std::exception_ptr error;
+    bool done = false;
+};
+
 void SqliteStore::change(const std::function<void(StoreWriter&)>& steps) {
-    std::lock_guard lock(m_writeMutex);
-    exec(m_writer, "BEGIN IMMEDIATE;");
+    PendingChange mine;
+    mine.steps = &steps;
+    std::unique_lock lock(m_queueMutex);
+    m_queue.push_back(&mine);
+    while (!mine.done) {
+        if (m_committing) {
+            m_committed.wait(lock);
+            continue;
+        }
+        // This thread commits every change waiting now, its own among them.
+        m_committing = true;
+        const auto changes = std::move(m_queue);
+        m_queue.clear();
+        lock.unlock();
+        commitTogether(changes);
+        lock.lock();
+        m_committing = false;
+        m_committed.notify_all();
+    }
+    if (mine.error)
+        std::rethrow_exception(mine.error);
+}
+
+// One transaction for all the changes: each runs in a savepoint, so that one that fails is
+// undone alone and the others still commit. Each change learns its outcome only after the
+// commit.
+void SqliteStore::commitTogether(const std::vector<PendingChange*>& changes) {
+    auto failAll = [&](std::exception_ptr error) {
+        for (auto* change : changes) {
+            if (!change->error)
+                change->error = error;
+            change->done = true;
+        }
+    };
     try {
-        Writer writer(m_writer, m_writerPrepared);
-        steps(writer);
+        exec(m_writer, "BEGIN IMMEDIATE;");
+    } catch (...) {
+        failAll(std::current_exception());
+        return;
+    }
+    try {
+        for (auto* change : changes) {
+            exec(m_writer, "SAVEPOINT change;");
+            try {
+                Writer writer(m_writer, m_writerPrepared);
+                (*change->steps)(writer);
+            } catch (...) {
+                change->error = std::current_exception();
+                // Undoing the savepoint fails only with the transaction itself broken; then
+                // nothing of it commits.
+                exec(m_writer, "ROLLBACK TO change;");
+            }
+            exec(m_writer, "RELEASE change;");
+        }
         exec(m_writer, "COMMIT;");
     } catch (...) {
         sqlite3_exec(m_writer, "ROLLBACK;", nullptr, nullptr, nullptr);
-        throw;
+        const auto error = std::current_exception();
+        for (auto* change : changes)
+            change->error = error;
     }
+    for (auto* change : changes)
+        change->done = true;
 }
 
 FavouritesPage SqliteStore::list(std::string_view userId, const ListQuery& query) {

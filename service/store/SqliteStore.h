@@ -46,8 +46,16 @@ private:
 
     std::filesystem::path m_file;
     sqlite3* m_writer = nullptr;
-    std::mutex m_writeMutex;
-    std::map<std::string, sqlite3_stmt*> m_writerPrepared; // used under m_writeMutex
+    // Changes wait here while another thread commits; the next to commit takes every waiting
+    // change into one transaction (each in a savepoint of its own), so that they share the
+    // wait for the disk.
+    struct PendingChange;
+    void commitTogether(const std::vector<PendingChange*>& changes);
+    std::mutex m_queueMutex;
+    std::condition_variable m_committed;
+    std::vector<PendingChange*> m_queue;
+    bool m_committing = false;
+    std::map<std::string, sqlite3_stmt*> m_writerPrepared; // used by the committing thread
     std::vector<sqlite3*> m_idleReaders;
     // Each reading connection's prepared statements by their text, used only by the thread that
     // holds the connection: a page view prepares nothing twice.

@@ -56,14 +56,6 @@ bool isInSubtree(std::string_view key, std::string_view filterKey) {
                                 key[filterKey.size()] == '/');
 }
 
-std::string subtreeStart(std::string_view filterKey) {
-    return std::string(filterKey) + "/";
-}
-
-std::string subtreeEnd(std::string_view filterKey) {
-    return std::string(filterKey) + "0";
-}
-
 std::optional<std::string> renamedTag(std::string_view tag, std::string_view from,
                                       std::string_view to) {
     const std::string key = tagKey(tag);

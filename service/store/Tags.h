@@ -27,11 +27,6 @@ std::string tagKey(std::string_view tag);
 // Whether the tag is `filter` or lies below it; both as tag keys.
 bool isInSubtree(std::string_view key, std::string_view filterKey);
 
-// The lowest and the first key past the keys below filterKey ("work/" up to "work0"), for an
-// index range in either store: "/" is followed by "0" in byte order.
-std::string subtreeStart(std::string_view filterKey);
-std::string subtreeEnd(std::string_view filterKey);
-
 // The tag after renaming `from` (and its subtree) to `to`: "work/acme" under work -> job is
 // "job/acme". Nothing when the tag lies outside from's subtree.
 std::optional<std::string> renamedTag(std::string_view tag, std::string_view from,

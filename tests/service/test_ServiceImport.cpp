@@ -116,6 +116,17 @@ void expectConsistent(FavouritesStore& store, const std::string& userId) {
         kept[tagKey(tag.name)] = tag.count;
     EXPECT_EQ(kept, counted);
     EXPECT_EQ(store.count(userId), static_cast<std::int64_t>(all.size()));
+    // A tag's filter finds the favourites with it or with a tag below it, and counts them.
+    for (const auto& [key, count] : kept) {
+        ListQuery query;
+        query.tags = {key};
+        const auto below = std::count_if(all.begin(), all.end(), [&](const Favourite& f) {
+            return std::any_of(f.tags.begin(), f.tags.end(), [&](const std::string& tag) {
+                return tagKey(tag) == key || tagKey(tag).starts_with(key + "/");
+            });
+        });
+        EXPECT_EQ(store.list(userId, query).total, below) << "tag " << key;
+    }
     for (const auto& f : all) {
         ListQuery query;
         query.search = f.title.substr(0, f.title.find(' '));

@@ -2,13 +2,17 @@
 // each order and filter, what tags, renames, edits and changes of several at once do, and the
 // upgrade of a database written by the first release.
 #include "ServiceTestSupport.h"
+#include "service/store/ListSql.h"
 #include "service/store/SqliteStore.h"
+#include "service/store/Tags.h"
 
 #include <gtest/gtest.h>
 
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <atomic>
+#include <functional>
 #include <thread>
 #include <tuple>
 
@@ -252,6 +256,139 @@ TEST_P(Store, SeveralAtOnceTagUntagAndRemoveTogether) {
     EXPECT_EQ(walk(query, 10), "");
 }
 
+// Changes at the same time, some refused inside the store (too many tags): each refused one
+// changes nothing, and every other one is kept, whichever changes were committed together.
+TEST_P(Store, ChangesAtOnceEachKeptOrRefusedAlone) {
+    // Tagging both is refused at the second, once the first has its new tag.
+    const auto target = store->add(User, fields("target"));
+    FavouriteFields full = fields("full");
+    for (std::size_t i = 0; i < MaxTagsPerFavourite; ++i)
+        full.tags.push_back("t" + std::to_string(i));
+    const auto fullId = store->add(User, full);
+    std::atomic<int> refused{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 10; ++i) {
+                if ((t + i) % 2 == 0) {
+                    store->add(User, fields("added", "kept"));
+                    continue;
+                }
+                try {
+                    store->tag(User, {target, fullId}, {"x"});
+                } catch (const ChangeRefused&) {
+                    ++refused;
+                }
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(refused, 40);
+    EXPECT_EQ(store->count(User), 42);
+    EXPECT_EQ(store->tags(User).front().name + "=" +
+                  std::to_string(store->tags(User).front().count),
+              "kept=40");
+    EXPECT_EQ(store->find(User, target)->tags, std::vector<std::string>{});
+    EXPECT_EQ(tagList(store->tags(User)).find("x="), std::string::npos);
+    std::int64_t total = 0;
+    ListQuery query;
+    query.tags = {"kept"};
+    walk(query, 100, &total);
+    EXPECT_EQ(total, 40);
+}
+
+// Runs SQL straight on the store's database, as a bulk import would write it; the first field
+// of the first row, or empty.
+std::string runSql(const TestStore& store, const std::string& sql) {
+    if (store.location().kind == StoreLocation::Kind::Postgres)
+        return sharedCluster().sql(store.location().connection, sql);
+    sqlite3* db = nullptr;
+    std::string first;
+    EXPECT_EQ(sqlite3_open((store.location().folder / SqliteStore::FileName).c_str(), &db),
+              SQLITE_OK);
+    const auto keepFirst = [](void* out, int columns, char** values, char**) {
+        auto& text = *static_cast<std::string*>(out);
+        if (text.empty() && columns > 0 && values[0])
+            text = values[0];
+        return 0;
+    };
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), keepFirst, &first, nullptr), SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_close(db);
+    return first;
+}
+
+// After every kind of change, a filter on a tag lists exactly the favourites with that tag or
+// one below it, whatever wrote the tags: the store's steps or plain SQL on its tables.
+TEST_P(Store, TagFilterFollowsEveryChangeOfTheTags) {
+    const auto a = store->add(User, fields("a", "Work/Clients/Acme home"));
+    const auto b = store->add(User, fields("b", "work/clients/beta work/x"));
+    const auto c = store->add(User, fields("c", "WORK"));
+    store->add("someone-else", fields("theirs", "work/clients"));
+    const std::vector<std::pair<const char*, std::function<void()>>> steps = {
+        {"added", [] {}},
+        {"renamed", [&] { store->renameTag(User, "work/clients", "job"); }},
+        {"untagged",
+         [&] {
+             store->untag(User, {a, b}, {"home", "work/x"});
+         }},
+        {"edited", [&] { store->edit(User, c, fields("c", "job/Clients/x work/y")); }},
+        {"tag removed", [&] { store->removeTag(User, "job/clients"); }},
+        {"tagged",
+         [&] {
+             store->tag(User, {a, b, c}, {"work/z"});
+         }},
+        {"removed", [&] { store->remove(User, b); }},
+    };
+    const char* const filters[] = {"work", "work/clients", "work/x",      "work/y", "work/z",
+                                   "job",  "job/acme",     "job/clients", "home"};
+    for (const auto& [step, change] : steps) {
+        change();
+        for (const char* filter : filters) {
+            std::string expected;
+            for (const auto& favourite : store->list(User)) {
+                bool below = false;
+                for (const auto& tag : favourite.tags)
+                    below = below || isInSubtree(tagKey(tag), filter);
+                if (below)
+                    expected = favourite.title + (expected.empty() ? "" : "|") + expected;
+            }
+            ListQuery query;
+            query.order = Order::Oldest;
+            query.tags = {filter};
+            std::int64_t total = 0;
+            EXPECT_EQ(walk(query, 1, &total), expected) << step << ", filter " << filter;
+            EXPECT_EQ(total, std::count(expected.begin(), expected.end(), '|') + !expected.empty())
+                << step << ", filter " << filter;
+        }
+    }
+
+    // A link written before its tag, then the tag's key changed, then its links and the tag
+    // gone, all by plain statements.
+    const std::string id = std::to_string(a);
+    runSql(*location, "INSERT INTO favourite_tags (tag_id, favourite_id) VALUES (900, " + id +
+                          "); INSERT INTO tags (id, userid, name, tag_key, uses) VALUES (900, '" +
+                          User + "', 'Bulk/Made', 'bulk/made', 1)");
+    ListQuery query;
+    query.tags = {"bulk"};
+    EXPECT_EQ(walk(query, 10), "a");
+    runSql(*location, "UPDATE tags SET tag_key = 'other/made' WHERE id = 900");
+    EXPECT_EQ(walk(query, 10), "");
+    query.tags = {"other", "work/z"};
+    EXPECT_EQ(walk(query, 10), "a");
+    runSql(*location, "DELETE FROM favourite_tags WHERE tag_id = 900; DELETE FROM tags WHERE id "
+                      "= 900");
+    EXPECT_EQ(walk(query, 10), "");
+
+    // Nothing is left filed once nothing is tagged.
+    store->remove(User, std::vector<std::int64_t>{a, c});
+    store->removeTag("someone-else", "work");
+    query.tags = {"work"};
+    EXPECT_EQ(walk(query, 10), "");
+    EXPECT_EQ(store->list("someone-else").front().tags, std::vector<std::string>{});
+    EXPECT_EQ(runSql(*location, "SELECT count(*) FROM tag_filing"), "0");
+}
+
 // The schema of the first release, made as it made it, with favourites in it.
 void makeFirstReleaseDatabase(const TestStore& store) {
     const char* const rows = "INSERT INTO favourites (userid, title, url, created_at) VALUES "
@@ -325,9 +462,59 @@ TEST_P(Upgrade, AFirstReleaseDatabaseKeepsEveryFavouriteAndCanBeSearched) {
     EXPECT_EQ(store->tag(User, {all[1].id}, {"t"}), 1u);
     EXPECT_EQ(tagList(store->tags(User)), "t=2");
 
+    query.tags = {"T"};
+    EXPECT_EQ(titles(store->list(User, query).favourites), "Crème brûlée|new");
+
     // Opening it again changes nothing.
     store.reset();
     EXPECT_EQ(openStore(location.location(), 2)->count(User), 3);
+}
+
+// A database of the release before this one: tagged favourites, without the tags' filing.
+TEST_P(Upgrade, ASecondReleaseDatabaseFilesItsTaggedFavourites) {
+    if (const auto why = TestStore::unavailable(GetParam()))
+        GTEST_SKIP() << *why;
+    TestStore location(GetParam());
+    openStore(location.location(), 2)->add(User, fields("deep", "a/b/c d"));
+    openStore(location.location(), 2)->add(User, fields("flat", "a"));
+    // As that release kept them: no filing, and search entries of plain words.
+    const std::string owner = ownerWord(User);
+    runSql(location,
+           GetParam() == StoreKind::Sqlite
+               ? "DROP TRIGGER link_filed; DROP TRIGGER link_unfiled; DROP TRIGGER link_refiled; "
+                 "DROP TRIGGER tag_filed; DROP TRIGGER tag_unfiled; DROP TRIGGER tag_refiled; "
+                 "DROP TABLE tag_filing; DROP TABLE tag_counts; DROP TABLE favourites_search; "
+                 "CREATE VIRTUAL TABLE "
+                 "favourites_search USING fts5(title, address, tags, note, owner, tokenize = "
+                 "'unicode61 remove_diacritics 2', prefix = '2 3'); INSERT INTO "
+                 "favourites_search(rowid, title, address, tags, note, owner) SELECT id, title, "
+                 "'', tags, '', '" +
+                     owner + "' FROM favourites; PRAGMA user_version=2"
+               : "DROP TABLE tag_filing, tag_counts; DROP FUNCTION count_filing, file_links, "
+                 "file_tags, tag_levels, "
+                 "own_search, owned_query, owned_search, search_key CASCADE; UPDATE favourites "
+                 "SET search = setweight(to_tsvector('simple', title), 'A') || "
+                 "to_tsvector('simple', '" +
+                     owner + "'); UPDATE pellamark_schema SET version = 2");
+    auto store = openStore(location.location(), 2);
+    ListQuery query;
+    query.tags = {"A"};
+    EXPECT_EQ(titles(store->list(User, query).favourites), "flat|deep");
+    query.tags = {"a/b", "d"};
+    EXPECT_EQ(titles(store->list(User, query).favourites), "deep");
+    EXPECT_EQ(store->renameTag(User, "a/b", "e"), 1u);
+    EXPECT_EQ(titles(store->list(User, query).favourites), "");
+    query.tags = {"e/c"};
+    EXPECT_EQ(titles(store->list(User, query).favourites), "deep");
+    query = {};
+    query.search = "DEE";
+    EXPECT_EQ(titles(store->list(User, query).favourites), "deep");
+    EXPECT_EQ(titles(store->list("someone-else", query).favourites), "");
+    // A user id with the characters the index's own syntax quotes.
+    const std::string odd = "it's a \\ 'user'";
+    store->add(odd, fields("deep sea"));
+    EXPECT_EQ(titles(store->list(odd, query).favourites), "deep sea");
+    EXPECT_EQ(titles(store->list(User, query).favourites), "deep");
 }
 
 } // namespace
