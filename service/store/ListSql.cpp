@@ -171,6 +171,18 @@ ListStatements listStatements(Dialect dialect, std::string_view userId, const Li
         const char* const order = out.order == Order::Newest   ? "f.id DESC"
                                   : out.order == Order::Oldest ? "f.id"
                                                                : "f.sort_title, f.id";
+        // Where a date or title page starts: right after the last row of the one before.
+        const auto appendAfter = [&] {
+            if (!query.after)
+                return;
+            if (out.order == Order::Newest)
+                rows << " AND f.id < " << rows.parameter(query.after->id);
+            else if (out.order == Order::Oldest)
+                rows << " AND f.id > " << rows.parameter(query.after->id);
+            else
+                rows << " AND (f.sort_title, f.id) > (" << rows.parameter(query.after->sortKey)
+                     << ", " << rows.parameter(query.after->id) << ")";
+        };
         // The total comes along as a column of the same statement: one snapshot, one round trip.
         const bool unfiltered = words.empty() && query.tags.empty();
         rows << "SELECT " << (unfiltered ? plainColumns : columns) << ", (";
@@ -178,15 +190,7 @@ ListStatements listStatements(Dialect dialect, std::string_view userId, const Li
         if (unfiltered) {
             // No filter: the user's index is in page order, and its rows are the page's.
             rows << ") FROM favourites f WHERE f.userid = " << rows.parameter(std::string(userId));
-            if (query.after) {
-                if (out.order == Order::Newest)
-                    rows << " AND f.id < " << rows.parameter(query.after->id);
-                else if (out.order == Order::Oldest)
-                    rows << " AND f.id > " << rows.parameter(query.after->id);
-                else
-                    rows << " AND (f.sort_title, f.id) > (" << rows.parameter(query.after->sortKey)
-                         << ", " << rows.parameter(query.after->id) << ")";
-            }
+            appendAfter();
             rows << " ORDER BY " << order << " LIMIT " << limit;
         } else if (words.empty() && out.order != Order::Title) {
             // Only tags, in date order: the page is the first range of the first tag's filing,
@@ -203,15 +207,7 @@ ListStatements listStatements(Dialect dialect, std::string_view userId, const Li
             rows << ") FROM favourites f JOIN (SELECT f.id, 0.0 AS score";
             appendMatches(rows, dialect, userId, words, query.tags, false,
                           out.order == Order::Title);
-            if (query.after) {
-                if (out.order == Order::Newest)
-                    rows << " AND f.id < " << rows.parameter(query.after->id);
-                else if (out.order == Order::Oldest)
-                    rows << " AND f.id > " << rows.parameter(query.after->id);
-                else
-                    rows << " AND (f.sort_title, f.id) > (" << rows.parameter(query.after->sortKey)
-                         << ", " << rows.parameter(query.after->id) << ")";
-            }
+            appendAfter();
             rows << " ORDER BY " << order << " LIMIT " << limit
                  << ") page ON page.id = f.id ORDER BY " << order;
         }

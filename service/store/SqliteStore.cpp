@@ -361,25 +361,7 @@ public:
         : m_db(db), m_prepared(prepared), m_now(nowSeconds()) {}
 
     std::int64_t insert(std::string_view userId, const FavouriteFields& fields) override {
-        Statement row =
-            statement("INSERT INTO favourites(userid, title, url, created_at, modified_at, "
-                      "note, tags, sort_title) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
-        row.bind(1, userId);
-        row.bind(2, fields.title);
-        row.bind(3, fields.url);
-        row.bind(4, m_now);
-        row.bind(5, m_now);
-        row.bind(6, fields.note);
-        row.bind(7, joinTags(fields.tags));
-        row.bind(8, titleSortKey(fields.title));
-        row.step();
-        const auto id = sqlite3_last_insert_rowid(m_db);
-        Statement search =
-            statement("INSERT INTO favourites_search(rowid, title, address, tags, note, "
-                      "owner) VALUES(?, ?, ?, ?, ?, ?)");
-        bindSearch(search, userId, id, fields);
-        search.step();
-        return id;
+        return insertRow(userId, fields, m_now, m_now);
     }
 
     void update(std::string_view userId, std::int64_t id, const FavouriteFields& fields) override {
@@ -515,25 +497,7 @@ public:
         for (const auto& favourite : favourites) {
             const auto& fields = favourite.fields;
             const std::int64_t added = favourite.added.value_or(m_now);
-            Statement row =
-                statement("INSERT INTO favourites(userid, title, url, created_at, modified_at, "
-                          "note, tags, sort_title) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
-            row.bind(1, userId);
-            row.bind(2, fields.title);
-            row.bind(3, fields.url);
-            row.bind(4, added);
-            row.bind(5, favourite.modified.value_or(added));
-            row.bind(6, fields.note);
-            row.bind(7, joinTags(fields.tags));
-            row.bind(8, titleSortKey(fields.title));
-            row.step();
-            const auto id = sqlite3_last_insert_rowid(m_db);
-            Statement search =
-                statement("INSERT INTO favourites_search(rowid, title, address, tags, note, "
-                          "owner) VALUES(?, ?, ?, ?, ?, ?)");
-            bindSearch(search, userId, id, fields);
-            search.step();
-            ids.push_back(id);
+            ids.push_back(insertRow(userId, fields, added, favourite.modified.value_or(added)));
         }
         return ids;
     }
@@ -554,6 +518,30 @@ public:
     }
 
 private:
+    // The row and its search entry; the new id.
+    std::int64_t insertRow(std::string_view userId, const FavouriteFields& fields,
+                           std::int64_t createdAt, std::int64_t modifiedAt) {
+        Statement row =
+            statement("INSERT INTO favourites(userid, title, url, created_at, modified_at, "
+                      "note, tags, sort_title) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
+        row.bind(1, userId);
+        row.bind(2, fields.title);
+        row.bind(3, fields.url);
+        row.bind(4, createdAt);
+        row.bind(5, modifiedAt);
+        row.bind(6, fields.note);
+        row.bind(7, joinTags(fields.tags));
+        row.bind(8, titleSortKey(fields.title));
+        row.step();
+        const auto id = sqlite3_last_insert_rowid(m_db);
+        Statement search =
+            statement("INSERT INTO favourites_search(rowid, title, address, tags, note, "
+                      "owner) VALUES(?, ?, ?, ?, ?, ?)");
+        bindSearch(search, userId, id, fields);
+        search.step();
+        return id;
+    }
+
     // Prepared once for the writing connection: every change uses the same few statements.
     Statement statement(const std::string& sql) {
         auto found = m_prepared.find(sql);
