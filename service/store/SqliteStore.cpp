@@ -649,6 +649,9 @@ SqliteStore::SqliteStore(const std::filesystem::path& dataDir) : m_file(dataDir 
         exec(m_writer, "PRAGMA journal_mode=WAL;");
         // FULL also syncs the WAL on every commit: an acknowledged add survives a power cut.
         exec(m_writer, "PRAGMA synchronous=FULL;");
+        // Statement journals in memory: a change in a savepoint whose triggers file its tags
+        // would otherwise write one to a temporary file for every statement.
+        exec(m_writer, "PRAGMA temp_store=MEMORY;");
         migrate();
     } catch (...) {
         sqlite3_close(m_writer);
