@@ -38,12 +38,19 @@ constexpr const char* SchemaLock = "SELECT pg_advisory_xact_lock(730701257340033
 // The owner's word (see ownerWord) is part of it as in earlier releases; the search_owned
 // trigger then keys every word by its owner, whatever statement wrote the entry.
 std::string searchEntry(std::string_view title, std::string_view tags, std::string_view address,
-                        std::string_view note, std::string_view owner) {
-    auto part = [](std::string_view value, const char* weight) {
-        return "setweight(to_tsvector('simple', " + std::string(value) + "), '" + weight + "')";
+                        std::string_view note, std::string_view owner, std::string_view key = {}) {
+    // With the owner's key (see search_key) before every word the entry is written keyed, and
+    // the trigger that keys entries however they are written has nothing left to do.
+    auto words = [&](std::string_view value) {
+        return key.empty() ? std::string(value)
+                           : "regexp_replace(" + std::string(value) + ", '(\\S+)', " +
+                                 std::string(key) + " || '\\1', 'g')";
+    };
+    auto part = [&](std::string_view value, const char* weight) {
+        return "setweight(to_tsvector('simple', " + words(value) + "), '" + weight + "')";
     };
     return part(title, "A") + " || " + part(tags, "B") + " || " + part(address, "C") + " || " +
-           part(note, "D") + " || to_tsvector('simple', " + std::string(owner) + ")";
+           part(note, "D") + " || to_tsvector('simple', " + words(owner) + ")";
 }
 
 // Each entry takes the schema from version (index) to version (index + 1). Append, never edit:
@@ -175,11 +182,15 @@ const Migration Migrations[] = {
      // stored after a key of its owner, so that a user's search reads the user's own entries
      // only, however common a word or a prefix is among everyone's favourites. owned_query asks
      // for words (letters and digits, blank-separated) the same way, the last as a prefix.
+     // The key starts with a letter: one of hex digits such as "75e4004..." would be read by the
+     // text search parser as a number, apart from the word after it.
      "CREATE FUNCTION search_key(userid text) RETURNS text LANGUAGE sql IMMUTABLE AS "
-     "$$ SELECT left(md5(userid), 16) $$;"
+     "$$ SELECT 'k' || left(md5(userid), 15) $$;"
      "CREATE FUNCTION owned_search(userid text, search tsvector) RETURNS tsvector LANGUAGE sql "
-     "IMMUTABLE AS $$ SELECT coalesce(string_agg('''' || replace(replace(search_key(userid) || "
-     "lexeme, '\\', '\\\\'), '''', '''''') || '''' || coalesce(':' || (SELECT "
+     "IMMUTABLE AS $$ SELECT coalesce(string_agg('''' || replace(replace(CASE WHEN left(lexeme, "
+     "16) = "
+     "search_key(userid) THEN '' ELSE search_key(userid) END || lexeme, '\\', '\\\\'), '''', "
+     "'''''') || '''' || coalesce(':' || (SELECT "
      "string_agg(p || w, ',') FROM unnest(positions, weights) x(p, w)), ''), ' '), '')::tsvector "
      "FROM unnest(search) WHERE octet_length(lexeme) <= 2031 $$;"
      "CREATE FUNCTION owned_query(userid text, words text) RETURNS tsquery LANGUAGE sql "
@@ -187,8 +198,11 @@ const Migration Migrations[] = {
      "ORDER "
      "BY n) || ':*')::tsquery FROM unnest(string_to_array(words, ' ')) WITH ORDINALITY u(w, n) "
      "$$;"
+     // An entry the service wrote is keyed already; only others are rebuilt word by word.
      "CREATE FUNCTION own_search() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN "
-     "NEW.search := owned_search(NEW.userid, NEW.search); RETURN NEW; END $$;"
+     "IF EXISTS (SELECT 1 FROM unnest(tsvector_to_array(NEW.search)) l WHERE left(l, 16) <> "
+     "search_key(NEW.userid)) THEN NEW.search := owned_search(NEW.userid, NEW.search); END IF; "
+     "RETURN NEW; END $$;"
      "CREATE TRIGGER search_owned BEFORE INSERT OR UPDATE OF search ON favourites FOR EACH ROW "
      "EXECUTE FUNCTION own_search();"
      "DROP INDEX favourites_search;"
@@ -208,13 +222,13 @@ struct Statement {
 const Statement Insert{
     "insert", "INSERT INTO favourites (userid, title, url, created_at, modified_at, note, tags, "
               "sort_title, search) SELECT $1, $2, $3, now_seconds, now_seconds, $4, $5, $6, " +
-                  searchEntry("$7", "$8", "$9", "$10", "$11") +
+                  searchEntry("$7", "$8", "$9", "$10", "$11", "search_key($1)") +
                   " FROM (SELECT floor(extract(epoch FROM now()))::bigint AS now_seconds) clock "
                   "RETURNING id"};
 const Statement Update{
     "update", "UPDATE favourites SET title = $2, url = $3, note = $4, tags = $5, sort_title = $6, "
               "search = " +
-                  searchEntry("$7", "$8", "$9", "$10", "$11") +
+                  searchEntry("$7", "$8", "$9", "$10", "$11", "search_key(userid)") +
                   ", modified_at = floor(extract(epoch FROM now()))::bigint WHERE id = $1"};
 const Statement Erase{"erase", "DELETE FROM favourites WHERE id = $1"};
 // FOR UPDATE: a second process changing the same favourites waits for this change to end.
@@ -621,7 +635,8 @@ public:
             "INSERT INTO favourites (userid, title, url, created_at, modified_at, note, tags, "
             "sort_title, search) SELECT $1, v.title, v.url, coalesce(v.added, clock.now_seconds), "
             "coalesce(v.modified, v.added, clock.now_seconds), v.note, v.tags, v.sort_title, " +
-            searchEntry("v.title_words", "v.tag_words", "v.address_words", "v.note_words", "$2") +
+            searchEntry("v.title_words", "v.tag_words", "v.address_words", "v.note_words", "$2",
+                        "search_key($1)") +
             " FROM unnest($3::text[], $4::text[], $5::bigint[], $6::bigint[], $7::text[], "
             "$8::text[], $9::text[], $10::text[], $11::text[], $12::text[], $13::text[]) WITH "
             "ORDINALITY AS v(title, url, added, modified, note, tags, sort_title, title_words, "

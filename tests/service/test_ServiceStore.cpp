@@ -164,6 +164,18 @@ INSTANTIATE_TEST_SUITE_P(
         return storeKindName(std::get<0>(info.param)) + "_" + std::to_string(info.index);
     });
 
+// Whatever the user's id (the key of this one starts with digits and an "e") and the script.
+TEST_P(Store, SearchFindsAUsersOwnWordsInAnyScript) {
+    const std::string user = "uuuuu0123456789";
+    store->add(user, fields("東京 café", "日本 été"));
+    store->add(User, fields("東京 café"));
+    for (const char* words : {"cafe", "東京", "日本", "ete", "caf"}) {
+        ListQuery query;
+        query.search = words;
+        EXPECT_EQ(store->list(user, query).total, 1) << words;
+    }
+}
+
 TEST_P(Store, TagsAreKeptAsTypedMatchedWithoutCaseAndRenamedWithTheirSubtree) {
     const auto a = store->add(User, fields("a", "Work/Clients/Acme home"));
     const auto b = store->add(User, fields("b", "work/clients/beta"));
