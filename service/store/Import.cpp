@@ -85,10 +85,15 @@ private:
         return out;
     }
 
+    // The tags of both, each once, bounded.
+    std::vector<std::string> joined(std::vector<std::string> tags,
+                                    const std::vector<std::string>& more) {
+        tags.insert(tags.end(), more.begin(), more.end());
+        return bounded(std::move(tags));
+    }
+
     void joinInto(ImportedFavourite& first, ImportedFavourite& again) {
-        auto tags = first.fields.tags;
-        tags.insert(tags.end(), again.fields.tags.begin(), again.fields.tags.end());
-        first.fields.tags = bounded(std::move(tags));
+        first.fields.tags = joined(std::move(first.fields.tags), again.fields.tags);
         first.added = earlier(first.added, again.added);
         if (first.fields.note.empty())
             first.fields.note = std::move(again.fields.note);
@@ -141,10 +146,7 @@ private:
             if (fresh)
                 changed.emplace_back(&old, old);
             Favourite& next = changed[at->second].second;
-            auto tags = next.tags;
-            tags.insert(tags.end(), merge.favourite.fields.tags.begin(),
-                        merge.favourite.fields.tags.end());
-            next.tags = bounded(std::move(tags));
+            next.tags = joined(std::move(next.tags), merge.favourite.fields.tags);
             if (merge.favourite.added)
                 next.createdAt = std::min(next.createdAt, *merge.favourite.added);
         }
