@@ -175,6 +175,19 @@ int countItems(const std::string& page) {
     return count;
 }
 
+std::string readUntilClosed(int fd, bool* closed) {
+    timeval wait{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    std::string answer;
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+        answer.append(buffer, static_cast<std::size_t>(n));
+    if (closed)
+        *closed = n == 0 || errno == ECONNRESET;
+    return answer;
+}
+
 int connectTo(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in target{};

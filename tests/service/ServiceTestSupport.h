@@ -153,6 +153,9 @@ using pellamark::testing::Child;
 // A plain TCP connection to 127.0.0.1:port, for requests no HTTP client would send; -1 when it
 // cannot be made.
 int connectTo(int port);
+// What the server sends on the connection until it closes it, waiting at most five seconds;
+// closed tells whether it did close it (or reset it) in that time.
+std::string readUntilClosed(int fd, bool* closed = nullptr);
 
 // Connections to 127.0.0.1:port that send a request head one byte every half second and never
 // finish it, as a client on a very slow link or one holding connections on purpose would.

@@ -537,13 +537,9 @@ class ServiceConnections : public ServiceFixture {};
 
 // Whether the server has closed the connection, waiting up to five seconds for it.
 bool closedByServer(int fd) {
-    timeval wait{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    char buffer[256];
-    ssize_t n = 0;
-    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0) {
-    }
-    return n == 0 || errno == ECONNRESET;
+    bool closed = false;
+    readUntilClosed(fd, &closed);
+    return closed;
 }
 
 TEST_F(ServiceConnections, AnAddressBeyondItsLimitIsTurnedAwayUntilItLetsGo) {

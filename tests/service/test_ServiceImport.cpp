@@ -147,18 +147,6 @@ void sendAll(int fd, std::string_view bytes) {
     }
 }
 
-// What the server answers on the connection until it closes it (at most five seconds).
-std::string readAnswer(int fd) {
-    timeval wait{5, 0};
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    std::string answer;
-    char buffer[4096];
-    ssize_t n = 0;
-    while ((n = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
-        answer.append(buffer, static_cast<std::size_t>(n));
-    return answer;
-}
-
 std::string postHead(const std::string& userId, std::size_t length) {
     return "POST " + pagePath(userId) +
            " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: multipart/form-data; boundary=" +
@@ -348,7 +336,7 @@ TEST_P(ImportHttp, AnUploadTooLargeCutOffOrStalledHalfWayChangesNothing) {
     // the small one, tabled in the HTTP tests).
     int fd = connectTo(running->port());
     sendAll(fd, postHead(User, 300u * 1024 * 1024));
-    EXPECT_TRUE(readAnswer(fd).starts_with("HTTP/1.1 413"));
+    EXPECT_TRUE(readUntilClosed(fd).starts_with("HTTP/1.1 413"));
     ::close(fd);
     // Clients that stop sending: while four uploads are under way a fifth must wait, and the
     // service drops them after the deadline.
@@ -365,7 +353,7 @@ TEST_P(ImportHttp, AnUploadTooLargeCutOffOrStalledHalfWayChangesNothing) {
     EXPECT_EQ(busy->body, "Too many files are being sent at once. Please try again shortly.\n");
     const auto start = std::chrono::steady_clock::now();
     for (int stalledFd : stalled) {
-        EXPECT_EQ(readAnswer(stalledFd), "");
+        EXPECT_EQ(readUntilClosed(stalledFd), "");
         ::close(stalledFd);
     }
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
