@@ -295,15 +295,9 @@ void Service::exportFavourites(const std::string& userId, PageView view, HttpRes
         throw std::runtime_error("cannot make a temporary file for the export");
     std::string buffer;
     auto flush = [&] {
-        for (std::string_view rest = buffer; !rest.empty();) {
-            const ssize_t written = ::write(file->fd, rest.data(), rest.size());
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0)
-                throw std::runtime_error("cannot write the export: " +
-                                         std::string(std::strerror(errno)));
-            rest.remove_prefix(static_cast<std::size_t>(written));
-        }
+        if (!writeAll(file->fd, buffer))
+            throw std::runtime_error("cannot write the export: " +
+                                     std::string(std::strerror(errno)));
         buffer.clear();
     };
     exportBookmarkFile(*m_store, userId, *queryFor(view), [&](std::string_view piece) {

@@ -21,18 +21,6 @@ using namespace pellamark::service;
 
 namespace {
 
-bool writeAll(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0)
-            return false;
-        bytes.remove_prefix(static_cast<std::size_t>(written));
-    }
-    return true;
-}
-
 // import and export: one user's favourites in or out as a bookmark file.
 int transfer(const std::string& program, const Options& options) {
     if (const auto problem = userIdProblem(options.user)) {

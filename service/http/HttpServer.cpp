@@ -134,20 +134,19 @@ int temporaryFile(const std::string& folder) {
     return fd;
 }
 
-namespace {
-
-bool writeAll(int fd, const char* data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t written = ::write(fd, data, size);
+bool writeAll(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
             return false;
-        data += written;
-        size -= static_cast<std::size_t>(written);
+        bytes.remove_prefix(static_cast<std::size_t>(written));
     }
     return true;
 }
+
+namespace {
 
 BoundAddress describe(int fd) {
     BoundAddress address;
@@ -391,7 +390,7 @@ struct HttpServer::Callbacks {
             }
         }
         if (state.receivingFile) {
-            if (!writeAll(upload.file, data, size)) {
+            if (!writeAll(upload.file, std::string_view(data, size))) {
                 state.refusal = errno == ENOSPC || errno == EDQUOT
                                     ? plainText(507, "There is no room to receive the file.\n")
                                     : plainText(500, "The file could not be received.\n");

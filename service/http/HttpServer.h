@@ -76,6 +76,8 @@ struct HttpResponse {
 
 // A private file in the folder that no other process can open and that is gone once closed, or -1.
 int temporaryFile(const std::string& folder);
+// Writes all of the bytes, through interruptions and short writes; false when it cannot.
+bool writeAll(int fd, std::string_view bytes);
 
 // Requests that may bring a file much larger than the body bound: forms posted as
 // multipart/form-data, read by libmicrohttpd's form reader as they arrive, the file written to a
